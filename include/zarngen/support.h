@@ -1,0 +1,61 @@
+/*
+ * zarngen: support routines for netlist generators.
+ *
+ * Plain C interface, usable from C99 and C++. Every routine works on the caller's
+ * NUL-terminated byte string, allocates nothing, and classes characters as the "C"
+ * locale does whatever the process locale is (bytes above 127 are neither white space
+ * nor alphanumeric).
+ *
+ * eng() and simplify_pathname() return a buffer of their own, one per thread: the next
+ * call from the same thread overwrites it.
+ */
+#ifndef ZARNGEN_SUPPORT_H
+#define ZARNGEN_SUPPORT_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Prepares a line of text input: a line whose first character is '#' becomes empty; "//"
+ * ends the line; trailing white space is removed. Returns 1 if anything is left, else 0.
+ */
+int clean_eol(char* line);
+
+/*
+ * Blanks punctuation so that a line splits into words: every byte that is not a letter,
+ * a digit, '\n', '.' or '/' becomes ' '. A line whose first character is '#' becomes
+ * empty and the result is 0; otherwise 1.
+ */
+int strip_non_alnum(char* line);
+
+/*
+ * Splits a file name at its last '.' (the first character is never a split point, so
+ * ".hidden" stays whole): ends `name` at the dot and copies what follows into `ext`,
+ * which must have room for it. `ext` is empty when there is no dot. Returns `name`.
+ */
+char* split_name(char* name, char* ext);
+
+/*
+ * Formats `x` in engineering notation: a sign column, a mantissa in [1, 1000) and an SI
+ * prefix from 'y' (1e-24) to 'Y' (1e24), ' ' for none. With precision <= 3 the mantissa
+ * has three significant digits in a 6-character field (8 characters in all); with
+ * precision p >= 4 it has p significant digits (p + 4 characters in all). The result has
+ * at most 30 characters.
+ */
+char* eng(double x, int precision);
+
+/*
+ * Simplifies a '/'-separated path without consulting the file system: repeated slashes
+ * become one, "." components go, ".." cancels the component before it, a trailing slash
+ * goes. The result is left in `path` and a copy is returned; a result longer than 512
+ * characters is returned as `path` itself. Returns NULL for a NULL `path`. An empty path
+ * becomes "." and then needs two bytes of room.
+ */
+char* simplify_pathname(char* path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZARNGEN_SUPPORT_H */

@@ -1,0 +1,18 @@
+// gorvic output_file constant_number in_node
+//
+// Writes the netlist of a chain of delayed integrators; see doc/gorvic.1.
+#include <cstdio>
+#include <cstdlib>
+
+#include "gorvic/cli.hpp"
+
+#ifdef __MINGW32__
+// Expand * and ? in the arguments as the platform's start-up code does for its tools.
+extern "C" {
+int _dowildcard = -1;
+}
+#endif
+
+int main(int argc, char** argv) {
+  return gorvic::run(argc, argv, stderr, std::getenv("SOURCE_DATE_EPOCH"));
+}

@@ -1,0 +1,57 @@
+#include <cmath>
+#include <cstdio>
+
+#include "zarngen/support.h"
+
+namespace {
+
+// Index i stands for 10^(3 * (i - 8)).
+constexpr char kPrefixes[] = "yzafpnum kMGTPEZY";
+constexpr int kNoPrefix = 8;
+constexpr int kLastPrefix = 16;
+
+// The text is written with bound 31: at most 30 characters.
+thread_local char result[31];
+
+// Beyond this many decimals every double prints exactly (its binary fraction has at most
+// 1074 decimal digits), so a larger precision cannot change the text; capping it keeps
+// the arithmetic below from overflowing.
+constexpr int kMaxPrecision = 1100;
+
+}  // namespace
+
+extern "C" char* eng(double x, int precision) {
+  if (precision < 0) precision = 0;
+  if (precision > kMaxPrecision) precision = kMaxPrecision;
+  // The rounding margin that every threshold below is widened by.
+  const double epsilon = std::pow(10.0, -precision - 1);
+
+  const char sign = x < 0 ? '-' : ' ';
+  // fabs also drops the sign bit of a NaN, which the formatted write would print.
+  double a = std::fabs(x);
+
+  int n = kNoPrefix;
+  while (a > 0 && a <= 1 + epsilon && n > 0) {
+    a *= 1000;
+    --n;
+  }
+  // A multiplication, not a division: the last bit of the mantissa follows from it.
+  while (a > 0 && a >= (1 - epsilon) * 1000 && n < kLastPrefix) {
+    a *= 0.001;
+    ++n;
+  }
+  // Below the prefix range only noise is left; a zero of either sign prints as 0.
+  if (a <= 2e-15) a = 0.0;
+
+  const double t100 = (1 - epsilon) * 100;
+  const double t10 = (1 - epsilon) * 10;
+  const char prefix = kPrefixes[n];
+  if (precision <= 3) {
+    const char* format = a >= t100 ? "%c%3.0f   %c" : a >= t10 ? "%c%2.1f  %c" : "%c%1.2f  %c";
+    std::snprintf(result, sizeof result, format, sign, a, prefix);
+  } else {
+    const int decimals = a >= t100 ? precision - 3 : a >= t10 ? precision - 2 : precision - 1;
+    std::snprintf(result, sizeof result, "%c%.*f %c", sign, decimals, a, prefix);
+  }
+  return result;
+}

@@ -1,0 +1,174 @@
+#include "gorvic/cli.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kEpoch = "1796635921";  // Mon Dec 07 09:32:01 2026 UTC
+
+struct Outcome {
+  int status;
+  std::string err;
+};
+
+Outcome run(std::vector<const char*> args, const char* epoch = kEpoch) {
+  std::FILE* err = std::tmpfile();
+  EXPECT_NE(err, nullptr);
+  const int status = gorvic::run(static_cast<int>(args.size()), args.data(), err, epoch);
+  std::rewind(err);
+  std::string text;
+  for (int c; (c = std::fgetc(err)) != EOF;) text += static_cast<char>(c);
+  std::fclose(err);
+  return {status, text};
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("gorvic-cli-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+const std::string kError = "\nZARN Generator Error: (gorvic)\n";
+
+TEST_F(Cli, WritesTheNetlistAndSaysNothing) {
+  const std::string out = path("chain.net");
+  const Outcome o = run({"gen", out.c_str(), "0x10", ""});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "");
+  const std::string text = read_file(out);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 16 + 27);
+  EXPECT_NE(text.find("# Number of Delayed Integrators: 16\n"
+                      "# Creation Time        : Mon Dec 07 09:32:01 2026\n"
+                      "# By Command gen\n\n"),
+            std::string::npos);
+}
+
+TEST_F(Cli, ReportsTheWrongArgumentCount) {
+  const std::string report_head = "\nZARN Generator Error: (gorvic[Version 2.0])\n";
+  const std::string usage = " Usage:  gen output_file constant_number in_node\n\n";
+  const struct {
+    std::vector<const char*> args;
+    std::string expected;
+  } cases[] = {
+      {{"gen"}, report_head + " Receiving 0 parameter\n" + usage},
+      {{"gen", "a"}, report_head + " Receiving 1 parameter\n     ->  argv[1] = 'a'\n" + usage},
+      {{"gen", "out.net", "3"},
+       report_head + " Receiving 2 parameters\n     ->  argv[1] = 'out.net'\n" +
+           "     ->  argv[2] = '3'\n" + usage},
+      {{"gen", "a", "b", "c", "d"},
+       report_head + " Receiving 4 parameters\n     ->  argv[1] = 'a'\n     ->  argv[2] = 'b'\n" +
+           "     ->  argv[3] = 'c'\n     ->  argv[4] = 'd'\n" + usage},
+      {{"%s %n"},
+       report_head + " Receiving 0 parameter\n" +
+           " Usage:  %s %n output_file constant_number in_node\n\n"},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = run(c.args);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, c.expected);
+  }
+}
+
+TEST_F(Cli, ReportsTheWrongCountWithTheOwnNameWhenThereIsNoArgumentVector) {
+  std::FILE* err = std::tmpfile();
+  ASSERT_NE(err, nullptr);
+  EXPECT_EQ(gorvic::run(0, nullptr, err, nullptr), 1);
+  std::rewind(err);
+  char text[256] = {};
+  text[std::fread(text, 1, sizeof text - 1, err)] = '\0';
+  std::fclose(err);
+  EXPECT_STREQ(text,
+               "\nZARN Generator Error: (gorvic[Version 2.0])\n Receiving 0 parameter\n"
+               " Usage:  gorvic output_file constant_number in_node\n\n");
+}
+
+TEST_F(Cli, RefusesABadNumberWithoutTouchingTheFile) {
+  const std::string out = path("keep.net");
+  const struct {
+    const char* number;
+    std::string message;
+  } cases[] = {
+      {"abc", " <abc>, the number of delayed integrators, is not a positive integer\n"},
+      {"", " <>, the number of delayed integrators, is not a positive integer\n"},
+      {"   ", " <   >, the number of delayed integrators, is not a positive integer\n"},
+      {"08", " <0>, the number of delayed integrators, is not a positive integer\n"},
+      {"-3", " <-3>, the number of delayed integrators, is not a positive integer\n"},
+      {"0x0", " <0>, the number of delayed integrators, is not a positive integer\n"},
+      {"-0x5", " <-5>, the number of delayed integrators, is not a positive integer\n"},
+      {"-99999999999",
+       " <-2147483648>, the number of delayed integrators, is not a positive integer\n"},
+  };
+  for (const auto& c : cases) {
+    { std::ofstream(out) << "precious"; }
+    const Outcome o = run({"gen", out.c_str(), c.number, "in"});
+    EXPECT_EQ(o.status, 1) << c.number;
+    EXPECT_EQ(o.err, kError + c.message);
+    EXPECT_EQ(read_file(out), "precious");
+  }
+  const std::string absent = path("absent.net");
+  EXPECT_EQ(run({"gen", absent.c_str(), "0", "in"}).status, 1);
+  EXPECT_FALSE(fs::exists(absent));
+}
+
+TEST_F(Cli, ReportsAnOutputFileThatCannotBeOpened) {
+  const std::string out = path("no/such/dir/chain.net");
+  const Outcome o = run({"gen", out.c_str(), "3", "in"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, kError + " Can't open output file <\"" + out + "\">\n");
+}
+
+TEST_F(Cli, UsesTheWholeOutputPath) {
+  // Longer than any fixed path buffer would hold, and not cut: a cut path could name
+  // another file.
+  fs::path dir = dir_;
+  for (int i = 0; i < 6; ++i) dir /= std::string(100, static_cast<char>('a' + i));
+  fs::create_directories(dir);
+  const std::string out = (dir / "chain.net").string();
+  const Outcome o = run({"gen", out.c_str(), "2", "in"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  const std::string text = read_file(out);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 + 27);
+}
+
+TEST_F(Cli, RefusesAMalformedSourceDateEpochBeforeAnythingElse) {
+  const std::string out = path("chain.net");
+  const Outcome o = run({"gen", out.c_str(), "3", "in"}, "tomorrow");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, kError + " SOURCE_DATE_EPOCH <tomorrow> is not a decimal count of seconds\n");
+  EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(Cli, GivesIdenticalFilesForTheSameSourceDateEpoch) {
+  const std::string first = path("first.net");
+  const std::string second = path("second.net");
+  ASSERT_EQ(run({"gen", first.c_str(), "50", "x"}).status, 0);
+  ASSERT_EQ(run({"gen", second.c_str(), "50", "y"}).status, 0);
+  EXPECT_EQ(read_file(first), read_file(second));
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+#include "gorvic/clock.hpp"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace {
+
+TEST(FormatTime, PadsTheDayWithZeroAndUsesEnglishNames) {
+  std::tm when{};
+  when.tm_year = 2026 - 1900;
+  when.tm_mon = 11;
+  when.tm_mday = 7;
+  when.tm_wday = 1;
+  when.tm_hour = 9;
+  when.tm_min = 32;
+  when.tm_sec = 1;
+  EXPECT_EQ(gorvic::format_time(when), "Mon Dec 07 09:32:01 2026");
+  when.tm_mon = 0;
+  when.tm_mday = 31;
+  when.tm_wday = 0;
+  when.tm_hour = 23;
+  when.tm_min = 0;
+  when.tm_sec = 60;  // a leap second shows as such
+  EXPECT_EQ(gorvic::format_time(when), "Sun Jan 31 23:00:60 2026");
+}
+
+TEST(CreationTime, TakesSourceDateEpochAsUtc) {
+  const struct {
+    const char* epoch;
+    const char* text;
+  } cases[] = {
+      {"0", "Thu Jan 01 00:00:00 1970"},
+      {"1796635921", "Mon Dec 07 09:32:01 2026"},
+      {"951782400", "Tue Feb 29 00:00:00 2000"},
+      {"0000000086399", "Thu Jan 01 23:59:59 1970"},
+      {"253402300799", "Fri Dec 31 23:59:59 9999"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(gorvic::creation_time(c.epoch), c.text) << c.epoch;
+}
+
+TEST(CreationTime, RefusesMalformedSourceDateEpoch) {
+  for (const char* epoch : {"", " 1", "1 ", "-1", "+1", "1.5", "0x10", "1e9", "abc", "253402300800",
+                            "99999999999999999999999999"}) {
+    EXPECT_EQ(gorvic::creation_time(epoch), std::nullopt) << '"' << epoch << '"';
+  }
+}
+
+TEST(CreationTime, ReadsTheClockInLocalTimeWithoutSourceDateEpoch) {
+  const auto text = gorvic::creation_time(nullptr);
+  ASSERT_TRUE(text.has_value());
+  ASSERT_EQ(text->size(), 24u) << *text;
+  // The layout is fixed; the day of the month is two digits.
+  EXPECT_EQ((*text)[3], ' ');
+  EXPECT_EQ((*text)[7], ' ');
+  EXPECT_NE((*text)[8], ' ');
+  EXPECT_EQ((*text)[13], ':');
+  EXPECT_EQ((*text)[16], ':');
+}
+
+}  // namespace

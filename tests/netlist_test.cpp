@@ -1,0 +1,196 @@
+#include "gorvic/netlist.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "gorvic/sink.hpp"
+
+namespace {
+
+using gorvic::StringSink;
+
+constexpr const char* kTime = "Mon Dec 07 09:32:01 2026";
+
+std::string netlist(std::int32_t n, const char* command = "gen") {
+  StringSink sink;
+  EXPECT_TRUE(gorvic::write_chain_netlist(sink, n, kTime, command));
+  return sink.text();
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+const std::string kHeader =
+    "cell_interface  $out  $dummy  $in\n"
+    "\n"
+    "# *****************************************************\n"
+    "\n"
+    "# CHAIN OF DELAYED INTEGRATORS (chameleonic)\n"
+    "\n";
+const std::string kTimeAndCommand =
+    "# Creation Time        : Mon Dec 07 09:32:01 2026\n"
+    "# By Command gen\n"
+    "\n"
+    "# Generator Version 2.0\n"
+    "# From C source : 'C:\\Simulate\\ZarnDos\\Gen\\Source\\gorvic'\n"
+    "\n"
+    "# *****************************************************\n"
+    "\n"
+    "zarn_version  V4.50\n"
+    "\n";
+const std::string kTrailer =
+    "\n"
+    "# *****************************************************\n"
+    "\n"
+    "# *****************************************************\n";
+
+TEST(ChainNetlist, OneIntegrator) {
+  EXPECT_EQ(netlist(1), kHeader + "# Number of Delayed Integrators: 1\n" + kTimeAndCommand +
+                            "#         _______         \n"
+                            "#        |       |        \n"
+                            "#   in---| Integ. >--- out\n"
+                            "#        |_______|        \n"
+                            "#         &delayed        \n"
+                            "\n"
+                            "node $out integrator $in  &delayed\n" +
+                            kTrailer);
+}
+
+TEST(ChainNetlist, TwoIntegrators) {
+  EXPECT_EQ(netlist(2), kHeader + "# Number of Delayed Integrators: 2\n" + kTimeAndCommand +
+                            "#         _______        _______         \n"
+                            "#        |       |  s01 |       |        \n"
+                            "#   in---| Integ. >-----| Integ. >--- out\n"
+                            "#        |_______|      |_______|        \n"
+                            "#         &delayed      &delayed         \n"
+                            "\n"
+                            "node $s01 integrator $in  &delayed\n"
+                            "node $out integrator $s01  &delayed\n" +
+                            kTrailer);
+}
+
+TEST(ChainNetlist, ThreeIntegrators) {
+  EXPECT_EQ(netlist(3), kHeader + "# Number of Delayed Integrators: 3\n" + kTimeAndCommand +
+                            "#         _______                _______         \n"
+                            "#        |       |  s01     s02 |       |        \n"
+                            "#   in---| Integ. >---  ... ----| Integ. >--- out\n"
+                            "#        |_______|              |_______|        \n"
+                            "#         &delayed              &delayed         \n"
+                            "\n"
+                            "node $s01 integrator $in  &delayed\n"
+                            "node $s02 integrator $s01  &delayed\n"
+                            "node $out integrator $s02  &delayed\n" +
+                            kTrailer);
+}
+
+TEST(ChainNetlist, MatchesTheRecordedFilesAroundTheThreeDigitIndex) {
+  for (const int n : {100, 101}) {
+    const std::string expected = read_file(GORVIC_TEST_DATA "/chain-" + std::to_string(n) + ".net");
+    ASSERT_FALSE(expected.empty()) << n;
+    EXPECT_EQ(netlist(n), expected) << n;
+  }
+}
+
+TEST(ChainNetlist, CopiesTheCommandVerbatim) {
+  const char* command = "/opt/my tools/gorvic %s %d 100%";
+  EXPECT_NE(netlist(1, command).find("\n# By Command /opt/my tools/gorvic %s %d 100%\n\n"),
+            std::string::npos);
+}
+
+TEST(ChainNetlist, HasNPlus27Lines) {
+  for (const int n : {1, 2, 3, 9, 10, 11, 999, 1000, 1001, 1002, 4321}) {
+    const std::string text = netlist(n);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), n + 27) << n;
+  }
+}
+
+// FNV-1a over everything put, so huge outputs compare without being held.
+class HashSink final : public gorvic::Sink {
+ public:
+  bool put(std::string_view text) override {
+    for (const char c : text) hash_ = (hash_ ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    size_ += text.size();
+    return true;
+  }
+  std::uint64_t hash() const { return hash_; }
+  std::uint64_t size() const { return size_; }
+
+ private:
+  std::uint64_t hash_ = 0xcbf29ce484222325u;
+  std::uint64_t size_ = 0;
+};
+
+TEST(NodeStatements, BlockWriterMatchesOneWritePerStatement) {
+  for (const int n : {1,     2,     3,     9,     10,    11,     99,     100,    101,    999,
+                      1000,  1001,  1002,  1003,  1999,  2000,   2001,   2002,   2003,   9999,
+                      10000, 10001, 10002, 12345, 99999, 100000, 100001, 100002, 1002345}) {
+    HashSink fast;
+    HashSink simple;
+    ASSERT_TRUE(gorvic::write_node_statements(fast, n));
+    ASSERT_TRUE(gorvic::write_node_statements_simple(simple, n));
+    ASSERT_EQ(fast.size(), simple.size()) << n;
+    ASSERT_EQ(fast.hash(), simple.hash()) << n;
+  }
+}
+
+// The widest indices cannot be reached through a whole chain in a test, so the middle of
+// the chain is written from a chosen start and compared line by line.
+TEST(NodeStatements, LinksKeepTheirTextAcrossEveryDigitCountUpToTheLargestN) {
+  const struct {
+    std::int64_t first, last;
+  } ranges[] = {
+      {2, 3},
+      {999'999'000, 1'000'004'321},
+      {1'999'998'765, 2'000'003'210},
+      {2'147'480'000, 2'147'483'646},
+      {9'999'997'000, 9'999'999'999},
+  };
+  for (const auto& r : ranges) {
+    StringSink sink;
+    ASSERT_TRUE(gorvic::write_chain_links(sink, r.first, r.last));
+    std::string expected;
+    char line[64];
+    for (std::int64_t k = r.first; k <= r.last; ++k) {
+      const int length =
+          std::snprintf(line, sizeof line,
+                        "node $s%02" PRId64 " integrator $s%02" PRId64 "  &delayed\n", k, k - 1);
+      expected.append(line, static_cast<std::size_t>(length));
+    }
+    EXPECT_EQ(sink.text(), expected) << r.first << ".." << r.last;
+  }
+}
+
+// Refuses every put after the first `accepted` ones.
+class FailingSink final : public gorvic::Sink {
+ public:
+  explicit FailingSink(int accepted) : accepted_(accepted) {}
+  bool put(std::string_view) override { return ++calls_ <= accepted_; }
+  int calls() const { return calls_; }
+
+ private:
+  int accepted_;
+  int calls_ = 0;
+};
+
+TEST(ChainNetlist, StopsAtTheFirstRefusedWrite) {
+  for (int accepted = 0; accepted < 6; ++accepted) {
+    FailingSink sink(accepted);
+    EXPECT_FALSE(gorvic::write_chain_netlist(sink, 5000, kTime, "gen")) << accepted;
+    EXPECT_EQ(sink.calls(), accepted + 1);
+  }
+  FailingSink sink(0);
+  EXPECT_FALSE(gorvic::write_node_statements_simple(sink, 5000));
+  EXPECT_EQ(sink.calls(), 1);
+}
+
+}  // namespace
