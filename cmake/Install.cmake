@@ -27,5 +27,6 @@ install(FILES ${PROJECT_BINARY_DIR}/zarngenConfig.cmake
 # whatever prefix is chosen at install time.
 file(RELATIVE_PATH ZARNGEN_PC_TO_PREFIX
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" ZARNGEN_PC_TO_PREFIX "${ZARNGEN_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/zarngen.pc.in ${PROJECT_BINARY_DIR}/zarngen.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zarngen.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -24,7 +24,7 @@ extern "C" char* eng(double x, int precision) {
   if (precision < 0) precision = 0;
   if (precision > kMaxPrecision) precision = kMaxPrecision;
   // The rounding margin that every threshold below is widened by.
-  const double epsilon = std::pow(10.0, -precision - 1);
+  const double epsilon = std::pow(10.0, static_cast<double>(-precision - 1));
 
   const char sign = x < 0 ? '-' : ' ';
   // fabs also drops the sign bit of a NaN, which the formatted write would print.
