@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -149,11 +150,11 @@ TEST(NodeStatements, LinksKeepTheirTextAcrossEveryDigitCountUpToTheLargestN) {
   const struct {
     std::int64_t first, last;
   } ranges[] = {
-      {2, 3},
-      {999'999'000, 1'000'004'321},
-      {1'999'998'765, 2'000'003'210},
-      {2'147'480'000, 2'147'483'646},
-      {9'999'997'000, 9'999'999'999},
+      {2, 123'456},                    // every digit count up to 6, blocks stepped between
+      {999'989'999, 1'000'050'000},    // to 10 digits
+      {1'999'970'000, 2'000'030'000},  // a carry through six digits inside a step
+      {2'147'400'000, 2'147'483'646},  // up to the largest N
+      {9'999'950'000, 9'999'999'999},  // the widest index the writer takes
   };
   for (const auto& r : ranges) {
     StringSink sink;
@@ -166,7 +167,15 @@ TEST(NodeStatements, LinksKeepTheirTextAcrossEveryDigitCountUpToTheLargestN) {
                         "node $s%02" PRId64 " integrator $s%02" PRId64 "  &delayed\n", k, k - 1);
       expected.append(line, static_cast<std::size_t>(length));
     }
-    EXPECT_EQ(sink.text(), expected) << r.first << ".." << r.last;
+    // Shows the first line that differs rather than megabytes of text.
+    const std::string& text = sink.text();
+    const auto at = std::mismatch(text.begin(), text.end(), expected.begin(), expected.end());
+    const auto line_end =
+        expected.rfind('\n', static_cast<std::size_t>(at.second - expected.begin()));
+    const std::size_t from = line_end == std::string::npos ? 0 : line_end + 1;
+    EXPECT_TRUE(at.first == text.end() && at.second == expected.end())
+        << r.first << ".." << r.last << ": '" << text.substr(from, 40) << "' where '"
+        << expected.substr(from, 40) << "' was expected";
   }
 }
 
@@ -185,7 +194,7 @@ class FailingSink final : public gorvic::Sink {
 TEST(ChainNetlist, StopsAtTheFirstRefusedWrite) {
   for (int accepted = 0; accepted < 6; ++accepted) {
     FailingSink sink(accepted);
-    EXPECT_FALSE(gorvic::write_chain_netlist(sink, 5000, kTime, "gen")) << accepted;
+    EXPECT_FALSE(gorvic::write_chain_netlist(sink, 50000, kTime, "gen")) << accepted;
     EXPECT_EQ(sink.calls(), accepted + 1);
   }
   FailingSink sink(0);

@@ -67,6 +67,9 @@ int run(int argc, const char* const* argv, std::FILE* err, const char* source_da
     std::fprintf(err, "%s Can't open output file <\"%s\">\n", kErrorLine, path);
     return 1;
   }
+  // The writer hands over few, large blocks: a stream buffer would only add a copy and a
+  // second system call per block.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
   StreamSink sink(file.get());
   const bool written = write_chain_netlist(sink, *n, *time_text, command_name(argc, argv));
   // Closing flushes what the stream still holds, so it can fail even after every write
