@@ -1,6 +1,7 @@
 # Installs the project into a scratch prefix, builds the C example against the installed
 # package with find_package and with pkg-config, and checks what it prints.
-# Run with -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DGENERATOR=...]
+# Run with -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DGENERATOR=...; C_FLAGS and
+# LINK_FLAGS carry the build's own (sanitizers) over to the example.
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -20,7 +21,8 @@ foreach(installed bin/gorvic share/man/man1/gorvic.1 include/zarngen/support.h)
 endforeach()
 
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples -B ${WORK_DIR}/build -G ${GENERATOR}
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS=${C_FLAGS}"
+    "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 
 set(input ${SOURCE_DIR}/tests/consumer/parts.txt)
@@ -40,7 +42,7 @@ if(PKG_CONFIG AND CC)
   set(ENV{PKG_CONFIG_PATH} ${pc_dir})
   execute_process(COMMAND ${PKG_CONFIG} --cflags --libs --static zarngen
                   OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
-  separate_arguments(flags UNIX_COMMAND "${flags}")
+  separate_arguments(flags UNIX_COMMAND "${C_FLAGS} ${flags} ${LINK_FLAGS}")
   execute_process(COMMAND ${PKG_CONFIG} --variable=libdir zarngen
                   OUTPUT_VARIABLE libdir OUTPUT_STRIP_TRAILING_WHITESPACE)
   list(APPEND flags -Wl,-rpath,${libdir})  # for a shared build

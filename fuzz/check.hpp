@@ -1,0 +1,25 @@
+// What the fuzz targets share: a check that stops the run, and the C view of the input.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (0)
+
+// The string a C routine sees in `size` bytes: everything before the first NUL.
+inline std::string c_string(const std::uint8_t* data, std::size_t size) {
+  return {reinterpret_cast<const char*>(data),
+          static_cast<std::size_t>(std::find(data, data + size, 0) - data)};
+}
+inline std::string c_string(const std::string& text) {
+  return text.substr(0, text.find('\0'));
+}
