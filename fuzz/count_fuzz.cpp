@@ -1,4 +1,5 @@
 // parse_count against the C library's base-0 conversion, clamped to 32 bits.
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,18 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const auto value = gorvic::parse_count(text);
+
+  // "0x" with no hex digit after it is the number 0 followed by an x. The C libraries
+  // disagree there (the Windows runtime converts nothing), so that case is settled here.
+  const std::size_t lead = text.find_first_not_of(" \t\n\v\f\r");
+  const std::size_t digits =
+      lead != std::string::npos && (text[lead] == '+' || text[lead] == '-') ? lead + 1 : lead;
+  if (digits != std::string::npos && text.size() >= digits + 2 && text[digits] == '0' &&
+      (text[digits + 1] == 'x' || text[digits + 1] == 'X') &&
+      std::isxdigit(static_cast<unsigned char>(text.c_str()[digits + 2])) == 0) {
+    FUZZ_CHECK(value == 0);
+    return 0;
+  }
 
   // strtoll reads up to the first NUL, where parse_count stops too (a NUL fits no base).
   char* end = nullptr;

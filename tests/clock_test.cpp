@@ -35,6 +35,10 @@ TEST(CreationTime, TakesSourceDateEpochAsUtc) {
       {"951782400", "Tue Feb 29 00:00:00 2000"},
       {"0000000086399", "Thu Jan 01 23:59:59 1970"},
       {"253402300799", "Fri Dec 31 23:59:59 9999"},
+      {"4107542399", "Sun Feb 28 23:59:59 2100"},  // 2100 is no leap year
+      {"4107542400", "Mon Mar 01 00:00:00 2100"},
+      {"13574606400", "Tue Feb 29 12:00:00 2400"},  // 2400 is
+      {"32503680000", "Wed Jan 01 00:00:00 3000"},
   };
   for (const auto& c : cases) EXPECT_EQ(gorvic::creation_time(c.epoch), c.text) << c.epoch;
 }
