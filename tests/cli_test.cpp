@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "test_support.hpp"
+
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const char* kEpoch = "1796635921";  // Mon Dec 07 09:32:01 2026 UTC
+using namespace gorvic::test;
 
 struct Outcome {
   int status;
@@ -31,38 +31,19 @@ Outcome run(std::vector<const char*> args, const char* epoch = kEpoch) {
   return {status, text};
 }
 
-// In text mode, so that the CR LF line ends of Windows read as '\n' like elsewhere; the
-// Windows command tests check the CR LF themselves.
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+// In text mode: the Windows command tests check the CR LF line ends themselves.
+std::string read_text(const std::string& path) {
+  return read_file(path, std::ios::in);
 }
 
-class Cli : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("gorvic-cli-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-
-  fs::path dir_;
-};
-
-const std::string kError = "\nZARN Generator Error: (gorvic)\n";
+using Cli = ScratchDir;
 
 TEST_F(Cli, WritesTheNetlistAndSaysNothing) {
   const std::string out = path("chain.net");
   const Outcome o = run({"gen", out.c_str(), "0x10", ""});
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.err, "");
-  const std::string text = read_file(out);
+  const std::string text = read_text(out);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 16 + 27);
   EXPECT_NE(text.find("# Number of Delayed Integrators: 16\n"
                       "# Creation Time        : Mon Dec 07 09:32:01 2026\n"
@@ -130,7 +111,7 @@ TEST_F(Cli, RefusesABadNumberWithoutTouchingTheFile) {
     const Outcome o = run({"gen", out.c_str(), c.number, "in"});
     EXPECT_EQ(o.status, 1) << c.number;
     EXPECT_EQ(o.err, kError + c.message);
-    EXPECT_EQ(read_file(out), "precious");
+    EXPECT_EQ(read_text(out), "precious");
   }
   const std::string absent = path("absent.net");
   EXPECT_EQ(run({"gen", absent.c_str(), "0", "in"}).status, 1);
@@ -156,8 +137,25 @@ TEST_F(Cli, UsesTheWholeOutputPath) {
   const std::string out = (dir / "chain.net").string();
   const Outcome o = run({"gen", out.c_str(), "2", "in"});
   EXPECT_EQ(o.status, 0) << o.err;
-  const std::string text = read_file(out);
+  const std::string text = read_text(out);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 + 27);
+}
+
+TEST_F(Cli, TakesAMegabyteArgumentInEveryPosition) {
+  const std::string huge(1 << 20, 'x');
+  const std::string blanks_then_five = std::string(1 << 20, ' ') + "5";
+  const std::string out = path("chain.net");
+
+  const Outcome count = run({"gen", out.c_str(), blanks_then_five.c_str(), "in"});
+  EXPECT_EQ(count.status, 0) << count.err;
+  const Outcome no_count = run({"gen", out.c_str(), huge.c_str(), "in"});
+  EXPECT_EQ(no_count.err, kError + " <" + huge +
+                              ">, the number of delayed integrators, is not a positive integer\n");
+  const Outcome name = run({"gen", huge.c_str(), "3", "in"});
+  EXPECT_EQ(name.err, kError + " Can't open output file <\"" + huge + "\">\n");
+  const Outcome node_and_command = run({huge.c_str(), out.c_str(), "3", huge.c_str()});
+  EXPECT_EQ(node_and_command.status, 0) << node_and_command.err;
+  EXPECT_NE(read_text(out).find("\n# By Command " + huge + "\n\n"), std::string::npos);
 }
 
 TEST_F(Cli, RefusesAMalformedSourceDateEpochBeforeAnythingElse) {
@@ -173,7 +171,7 @@ TEST_F(Cli, GivesIdenticalFilesForTheSameSourceDateEpoch) {
   const std::string second = path("second.net");
   ASSERT_EQ(run({"gen", first.c_str(), "50", "x"}).status, 0);
   ASSERT_EQ(run({"gen", second.c_str(), "50", "y"}).status, 0);
-  EXPECT_EQ(read_file(first), read_file(second));
+  EXPECT_EQ(read_text(first), read_text(second));
 }
 
 }  // namespace

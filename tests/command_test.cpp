@@ -6,24 +6,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "test_support.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const char* kEpoch = "1796635921";  // Mon Dec 07 09:32:01 2026 UTC
-const std::string kError = "\nZARN Generator Error: (gorvic)\n";
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using namespace gorvic::test;
 
 std::string quote(const std::string& text) {
   std::string quoted = "'";
@@ -37,19 +27,8 @@ struct Outcome {
   std::string err;
 };
 
-class Command : public ::testing::Test {
+class Command : public ScratchDir {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("gorvic-command-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-
   // Runs `script` under bash in the test's directory, where $GORVIC is the command;
   // returns the status of the script's last command.
   Outcome shell(const std::string& script) const {
@@ -63,8 +42,6 @@ class Command : public ::testing::Test {
     fs::remove(dir_ / "stderr.txt");
     return o;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(Command, WritesTheNetlistAndPrintsNothing) {

@@ -4,24 +4,14 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "test_support.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const char* kEpoch = "1796635921";  // Mon Dec 07 09:32:01 2026 UTC
-const std::string kError = "\nZARN Generator Error: (gorvic)\n";
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using namespace gorvic::test;
 
 std::string crlf(const std::string& text) {
   std::string out;
@@ -43,21 +33,17 @@ struct Outcome {
   std::string err;
 };
 
-class WindowsCommand : public ::testing::Test {
+class WindowsCommand : public ScratchDir {
  protected:
   void SetUp() override {
+    ScratchDir::SetUp();
     home_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("gorvic-windows-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     fs::current_path(dir_);  // relative paths and wildcards resolve here
     _putenv_s("SOURCE_DATE_EPOCH", kEpoch);
   }
   void TearDown() override {
     fs::current_path(home_);
-    fs::remove_all(dir_);
+    ScratchDir::TearDown();
   }
 
   // Runs gorvic.exe with `arguments` (cmd.exe syntax) in the test's directory.
@@ -73,7 +59,6 @@ class WindowsCommand : public ::testing::Test {
   }
 
   fs::path home_;
-  fs::path dir_;
 };
 
 // argv[0] is whatever the platform passes (under wine, the full path): taken from the

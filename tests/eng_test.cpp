@@ -5,6 +5,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "zarngen/support.h"
 
@@ -73,6 +74,14 @@ TEST(Eng, CutsLongPrecisionsAt30Characters) {
   // The exact digits of the scaled double, however large the precision.
   EXPECT_EQ(std::string(eng(1.0 / 3, std::numeric_limits<int>::max())),
             " 333.3333333333333143855270463");
+}
+
+TEST(Eng, KeepsOneResultPerThread) {
+  const char* mine = eng(1, 3);
+  std::string theirs;
+  std::thread([&theirs] { theirs = eng(2, 3); }).join();
+  EXPECT_STREQ(mine, " 1.00   ");
+  EXPECT_EQ(theirs, " 2.00   ");
 }
 
 // The same steps done another way: the prefix from a logarithm instead of a loop of

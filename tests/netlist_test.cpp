@@ -6,15 +6,15 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "gorvic/sink.hpp"
+#include "test_support.hpp"
 
 namespace {
 
 using gorvic::StringSink;
+using gorvic::test::read_file;
 
 constexpr const char* kTime = "Mon Dec 07 09:32:01 2026";
 
@@ -22,13 +22,6 @@ std::string netlist(std::int32_t n, const char* command = "gen") {
   StringSink sink;
   EXPECT_TRUE(gorvic::write_chain_netlist(sink, n, kTime, command));
   return sink.text();
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 const std::string kHeader =

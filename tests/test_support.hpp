@@ -1,0 +1,45 @@
+// What the generator's test suites share: the fixed creation time, the error line, file
+// reading and a scratch directory per test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <ios>
+#include <sstream>
+#include <string>
+
+namespace gorvic::test {
+
+namespace fs = std::filesystem;
+
+// SOURCE_DATE_EPOCH for Mon Dec 07 09:32:01 2026 UTC, the time in the recorded netlists.
+inline constexpr const char* kEpoch = "1796635921";
+inline const std::string kError = "\nZARN Generator Error: (gorvic)\n";
+
+// The bytes of a file; in text mode, Windows line ends read as '\n'.
+inline std::string read_file(const fs::path& path, std::ios::openmode mode = std::ios::binary) {
+  std::ifstream in(path, std::ios::in | mode);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A fresh, empty directory for each test, named after it and removed after it.
+class ScratchDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ =
+        fs::temp_directory_path() /
+        ("gorvic-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+}  // namespace gorvic::test
