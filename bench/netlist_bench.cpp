@@ -39,7 +39,9 @@ void statements(benchmark::State& state) {
       static_cast<double>(bytes) / static_cast<double>(state.iterations() * state.range(0));
 }
 
-void block_writer(benchmark::State& state) { statements<gorvic::write_node_statements>(state); }
+void block_writer(benchmark::State& state) {
+  statements<gorvic::write_node_statements>(state);
+}
 void per_statement(benchmark::State& state) {
   statements<gorvic::write_node_statements_simple>(state);
 }

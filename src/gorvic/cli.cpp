@@ -1,6 +1,7 @@
 #include "gorvic/cli.hpp"
 
 #include <memory>
+#include <string>
 
 #include "gorvic/clock.hpp"
 #include "gorvic/count.hpp"
@@ -50,15 +51,11 @@ int run(int argc, const char* const* argv, std::FILE* err, const char* source_da
   const char* const count_text = argv[2];
 
   // N is checked before the file is opened, so a bad N never costs the user a file.
+  // Without a number the text is shown as typed; otherwise the value converted.
   const auto n = parse_count(count_text);
-  if (!n) {
+  if (!n || *n <= 0) {
     std::fprintf(err, "%s <%s>, the number of delayed integrators, is not a positive integer\n",
-                 kErrorLine, count_text);
-    return 1;
-  }
-  if (*n <= 0) {
-    std::fprintf(err, "%s <%d>, the number of delayed integrators, is not a positive integer\n",
-                 kErrorLine, static_cast<int>(*n));
+                 kErrorLine, n ? std::to_string(*n).c_str() : count_text);
     return 1;
   }
 
