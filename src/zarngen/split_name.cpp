@@ -6,9 +6,10 @@ extern "C" char* split_name(char* name, char* ext) {
   if (ext != nullptr) ext[0] = '\0';
   if (name == nullptr) return name;
   // The first character is never a split point: ".hidden" is a name, not an extension.
-  for (std::size_t dot = std::strlen(name); dot-- > 1;) {
+  const std::size_t length = std::strlen(name);
+  for (std::size_t dot = length; dot-- > 1;) {
     if (name[dot] == '.') {
-      if (ext != nullptr) std::memcpy(ext, name + dot + 1, std::strlen(name + dot + 1) + 1);
+      if (ext != nullptr) std::memcpy(ext, name + dot + 1, length - dot);  // with the NUL
       name[dot] = '\0';
       break;
     }
