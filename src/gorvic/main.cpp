@@ -1,6 +1,7 @@
 // gorvic output_file constant_number in_node
 //
 // Writes the netlist of a chain of delayed integrators; see doc/gorvic.1.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,5 +15,13 @@ int _dowildcard = -1;
 #endif
 
 int main(int argc, char** argv) {
+  // A reader that has gone, or a file-size limit, would otherwise kill the process
+  // silently; ignored, they fail the write, which is reported like any other.
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   return gorvic::run(argc, argv, stderr, std::getenv("SOURCE_DATE_EPOCH"));
 }
