@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <ios>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -26,15 +27,17 @@ inline std::string read_file(const fs::path& path, std::ios::openmode mode = std
   return text.str();
 }
 
-// A fresh, empty directory for each test, named after it and removed after it.
+// A fresh, empty directory for each test, removed after it. The name is the test's and a
+// random part, so that two runs of the same test at once (two builds' suites side by side)
+// never share, and remove, each other's files.
 class ScratchDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ =
-        fs::temp_directory_path() /
-        ("gorvic-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::random_device random;
+    do {
+      dir_ = fs::temp_directory_path() / ("gorvic-" + name + "-" + std::to_string(random()));
+    } while (!fs::create_directory(dir_));
   }
   void TearDown() override { fs::remove_all(dir_); }
   std::string path(const char* name) const { return (dir_ / name).string(); }
