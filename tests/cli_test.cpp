@@ -82,11 +82,14 @@ TEST_F(Cli, ReportsTheWrongArgumentCount) {
 }
 
 TEST_F(Cli, ReportsTheWrongCountWithTheOwnNameWhenThereIsNoArgumentVector) {
-  const Outcome o = run_raw(0, nullptr, nullptr);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err,
-            "\nZARN Generator Error: (gorvic[Version 2.0])\n Receiving 0 parameter\n"
-            " Usage:  gorvic output_file constant_number in_node\n\n");
+  const char* const empty[] = {nullptr};
+  for (const char* const* argv : {static_cast<const char* const*>(nullptr), empty}) {
+    const Outcome o = run_raw(0, argv, nullptr);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err,
+              "\nZARN Generator Error: (gorvic[Version 2.0])\n Receiving 0 parameter\n"
+              " Usage:  gorvic output_file constant_number in_node\n\n");
+  }
 }
 
 TEST_F(Cli, RefusesABadNumberWithoutTouchingTheFile) {

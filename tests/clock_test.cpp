@@ -23,6 +23,8 @@ TEST(FormatTime, PadsTheDayWithZeroAndUsesEnglishNames) {
   when.tm_min = 0;
   when.tm_sec = 60;  // a leap second shows as such
   EXPECT_EQ(gorvic::format_time(when), "Sun Jan 31 23:00:60 2026");
+  when.tm_mon = 12;  // no such month: no text rather than a name from out of range
+  EXPECT_EQ(gorvic::format_time(when), "");
 }
 
 TEST(CreationTime, TakesSourceDateEpochAsUtc) {
@@ -39,6 +41,19 @@ TEST(CreationTime, TakesSourceDateEpochAsUtc) {
       {"4107542400", "Mon Mar 01 00:00:00 2100"},
       {"13574606400", "Tue Feb 29 12:00:00 2400"},  // 2400 is
       {"32503680000", "Wed Jan 01 00:00:00 3000"},
+      // The first of every month, which between them fall on every day of the week.
+      {"1767247443", "Thu Jan 01 06:04:03 2026"},
+      {"1769929686", "Sun Feb 01 07:08:06 2026"},
+      {"1772352729", "Sun Mar 01 08:12:09 2026"},
+      {"1775034972", "Wed Apr 01 09:16:12 2026"},
+      {"1777630815", "Fri May 01 10:20:15 2026"},
+      {"1780313058", "Mon Jun 01 11:24:18 2026"},
+      {"1782908901", "Wed Jul 01 12:28:21 2026"},
+      {"1785591144", "Sat Aug 01 13:32:24 2026"},
+      {"1788273387", "Tue Sep 01 14:36:27 2026"},
+      {"1790869230", "Thu Oct 01 15:40:30 2026"},
+      {"1793551473", "Sun Nov 01 16:44:33 2026"},
+      {"1796147316", "Tue Dec 01 17:48:36 2026"},
   };
   for (const auto& c : cases) EXPECT_EQ(gorvic::creation_time(c.epoch), c.text) << c.epoch;
 }

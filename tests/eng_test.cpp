@@ -17,6 +17,11 @@ struct Case {
   const char* text;
 };
 
+// Exactly on a layout threshold: (1 - 10^-(precision + 1)) times 10, 100 or 1000.
+double threshold(double decade, int precision) {
+  return (1 - std::pow(10.0, -precision - 1)) * decade;
+}
+
 TEST(Eng, FormatsWithTheFixedLayout) {
   const double inf = std::numeric_limits<double>::infinity();
   const Case cases[] = {
@@ -60,6 +65,18 @@ TEST(Eng, FormatsWithTheFixedLayout) {
       {-std::numeric_limits<double>::quiet_NaN(), 3, " nan   "},
       {std::copysign(std::numeric_limits<double>::quiet_NaN(), -1.0), 7, " nan  "},
       {std::numeric_limits<double>::denorm_min(), 3, " 0.00  y"},
+      // A value on a threshold takes the wider layout.
+      {threshold(100, 0), 0, "  90    "},
+      {threshold(10, 0), 0, " 9.0   "},
+      {threshold(100, 1), 1, "  99    "},
+      {threshold(10, 1), 1, " 9.9   "},
+      {threshold(100, 2), 2, " 100    "},
+      {threshold(10, 2), 2, " 10.0   "},
+      {threshold(100, 3), 3, " 100    "},
+      {threshold(10, 3), 3, " 10.0   "},
+      {threshold(100, 4), 4, " 100.0  "},
+      {threshold(10, 4), 4, " 10.00  "},
+      {threshold(1000, 3), 3, " 1.00  k"},  // and the next prefix
   };
   for (const auto& c : cases) {
     // Every result fits the 30-character bound; longer texts are cut there.

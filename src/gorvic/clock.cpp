@@ -65,12 +65,12 @@ std::string format_time(const std::tm& when) {
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   if (when.tm_wday < 0 || when.tm_wday > 6 || when.tm_mon < 0 || when.tm_mon > 11) return {};
-  char text[64];
-  const int length = std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %d",
-                                   kDays[when.tm_wday], kMonths[when.tm_mon], when.tm_mday,
-                                   when.tm_hour, when.tm_min, when.tm_sec, when.tm_year + 1900);
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof text) return {};
-  return std::string(text, static_cast<std::size_t>(length));
+  // Room for any field values: 3 + 3 + four ints + a long long + 6 separators < 96.
+  char text[96];
+  std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %lld", kDays[when.tm_wday],
+                kMonths[when.tm_mon], when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec,
+                when.tm_year + 1900LL);
+  return text;
 }
 
 std::optional<std::string> creation_time(const char* source_date_epoch) {

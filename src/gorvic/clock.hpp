@@ -8,7 +8,7 @@
 namespace gorvic {
 
 // "Www Mmm dd hh:mm:ss yyyy" with English names and a zero-padded day, whatever the
-// process locale.
+// process locale. Empty for a weekday or month out of range.
 std::string format_time(const std::tm& when);
 
 // The creation time: now in local time, or, when `source_date_epoch` is given (the

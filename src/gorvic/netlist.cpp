@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cinttypes>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -157,25 +155,6 @@ bool write_node_statements(Sink& out, std::int32_t n) {
   tail += kTail;
   return out.put("node $s01 integrator $in  &delayed\n") && write_chain_links(out, 2, last) &&
          out.put(tail);
-}
-
-bool write_node_statements_simple(Sink& out, std::int32_t n) {
-  char line[kMaxLine + 1];
-  auto put_line = [&](int length) {
-    return length > 0 && out.put({line, static_cast<std::size_t>(length)});
-  };
-  if (n == 1)
-    return put_line(std::snprintf(line, sizeof line, "node $out integrator $in  &delayed\n"));
-  if (!put_line(std::snprintf(line, sizeof line, "node $s%02d integrator $in  &delayed\n", 1)))
-    return false;
-  for (std::int32_t k = 2; k < n; ++k) {
-    if (!put_line(std::snprintf(line, sizeof line,
-                                "node $s%02" PRId32 " integrator $s%02" PRId32 "  &delayed\n", k,
-                                k - 1)))
-      return false;
-  }
-  return put_line(
-      std::snprintf(line, sizeof line, "node $out integrator $s%02" PRId32 "  &delayed\n", n - 1));
 }
 
 bool write_chain_netlist(Sink& out, std::int32_t n, std::string_view creation_time,

@@ -22,8 +22,4 @@ bool write_node_statements(Sink& out, std::int32_t n);
 // (2 <= first, last < 10^10): the middle of the chain, which write_node_statements uses.
 bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last);
 
-// The same statements as write_node_statements with one formatted write each: the plain form that
-// the block writer is tested and benchmarked against.
-bool write_node_statements_simple(Sink& out, std::int32_t n);
-
 }  // namespace gorvic
