@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Writes a chain of N integrators with gorvic to a file, then the same number of bytes
 # with dd, and prints both times and their ratio; also the peak resident size of gorvic
-# for a tiny and for this N. Each is run three times, alternating, and the best run counts,
-# so that page-cache write-back left over from one run weighs less on the next.
+# for a tiny and for this N. Each runs three times (RUNS) and its best run counts, so that
+# page-cache write-back left over from one run weighs less on the next.
 #
 #   bench/compare-dd.sh [N] [directory]      (defaults: 100000000, the current directory)
 set -euo pipefail
@@ -16,32 +16,22 @@ gorvic=${GORVIC:-$here/build/bench/gorvic}
 out=$dir/compare-dd.$$.net
 trap 'rm -f "$out"' EXIT
 
-seconds() {  # the wall time of a command, in seconds
-  local start end
-  sync
-  start=$(date +%s.%N)
-  "$@"
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc
-}
-best() { printf '%s\n' "$@" | sort -g | head -n 1; }
+# shellcheck source=bench/timing.sh
+. "$here/bench/timing.sh"
 
 "$gorvic" "$out" "$n" in
 bytes=$(stat -c %s "$out")
-g=() d=()
-for _ in 1 2 3; do
-  rm -f "$out"
-  g+=("$(seconds "$gorvic" "$out" "$n" in)")
-  rm -f "$out"
-  d+=("$(seconds dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes status=none)")
-done
-tg=$(best "${g[@]}")
-td=$(best "${d[@]}")
+fresh() { rm -f "$out"; }
+first() { "$gorvic" "$out" "$n" in; }
+second() { dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes status=none; }
+time_both
+tg=$(best "${first_times[@]}")
+td=$(best "${second_times[@]}")
 rss() { /usr/bin/time -f %M "$gorvic" /dev/null "$1" in 2>&1 >/dev/null | tail -n 1; }
 
 printf 'N = %s, %s bytes to %s\n' "$n" "$bytes" "$dir"
-printf 'gorvic  %8.3f s   (runs: %s)\n' "$tg" "${g[*]}"
-printf 'dd      %8.3f s   (runs: %s)\n' "$td" "${d[*]}"
+printf 'gorvic  %8.3f s   (runs: %s)\n' "$tg" "${first_times[*]}"
+printf 'dd      %8.3f s   (runs: %s)\n' "$td" "${second_times[*]}"
 printf 'ratio   %8.3f\n' "$(echo "$tg / $td" | bc -l)"
 if [ -x /usr/bin/time ]; then
   printf 'peak resident size: %s KiB for N = 10, %s KiB for N = %s\n' "$(rss 10)" "$(rss "$n")" "$n"

@@ -25,13 +25,13 @@ class DiscardingSink final : public gorvic::Sink {
   std::uint64_t bytes_ = 0;
 };
 
-template <void (*Writer)(gorvic::Sink&, std::int32_t)>
+template <void (*Writer)(gorvic::Sink&, std::int32_t, gorvic::LineEnd)>
 void statements(benchmark::State& state) {
   const auto n = static_cast<std::int32_t>(state.range(0));
   std::uint64_t bytes = 0;
   for (auto _ : state) {
     DiscardingSink sink;
-    Writer(sink, n);
+    Writer(sink, n, gorvic::LineEnd::kLf);
     bytes += sink.bytes();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
@@ -40,8 +40,8 @@ void statements(benchmark::State& state) {
       static_cast<double>(bytes) / static_cast<double>(state.iterations() * state.range(0));
 }
 
-void write_blocks(gorvic::Sink& out, std::int32_t n) {
-  gorvic::write_node_statements(out, n);  // the discarding sink refuses nothing
+void write_blocks(gorvic::Sink& out, std::int32_t n, gorvic::LineEnd end) {
+  gorvic::write_node_statements(out, n, end);  // the discarding sink refuses nothing
 }
 
 void block_writer(benchmark::State& state) {

@@ -13,12 +13,6 @@ namespace {
 
 using namespace gorvic::test;
 
-std::string crlf(const std::string& text) {
-  std::string out;
-  for (const char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
 // The program's path as cmd.exe wants it; a path from the Linux side of a wine build
 // lies on drive Z:.
 std::string native(std::string path) {

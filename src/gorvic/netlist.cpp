@@ -35,12 +35,34 @@ constexpr std::string_view kSketchManyTail =
     "#        |_______|              |_______|        \n"
     "#         &delayed              &delayed         \n\n";
 
-// A node statement is kHead, the node's index, kMiddle, its input's index, kTail.
+// A node statement is kHead, the node's index, kMiddle, its input's index, kTail and the
+// line end.
 constexpr std::string_view kHead = "node $s";
 constexpr std::string_view kMiddle = " integrator $s";
-constexpr std::string_view kTail = "  &delayed\n";
+constexpr std::string_view kTail = "  &delayed";
 constexpr std::size_t kMaxIndexDigits = 10;
-constexpr std::size_t kMaxLine = kHead.size() + kMiddle.size() + kTail.size() + 2 * kMaxIndexDigits;
+constexpr std::size_t kMaxLineEnd = 2;
+constexpr std::size_t kMaxLine =
+    kHead.size() + kMiddle.size() + kTail.size() + 2 * kMaxIndexDigits + kMaxLineEnd;
+
+std::string_view text_of(LineEnd end) {
+  return end == LineEnd::kCrLf ? "\r\n" : "\n";
+}
+
+// `text` with every '\n' written as `end`: what a text-mode stream would have made of it.
+std::string with_line_ends(std::string_view text, std::string_view end) {
+  if (end == "\n") return std::string(text);
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (const char c : text) {
+    if (c == '\n') {
+      out += end;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 // Internal node names show their index with at least two digits ($s01).
 int index_digits(std::int64_t index) {
@@ -75,7 +97,8 @@ constexpr int kBlockPower = 4;  // kBlockLines == 10^kBlockPower
 
 class StatementBlock {
  public:
-  StatementBlock() : text_(kBlockLines * kMaxLine) {}
+  explicit StatementBlock(std::string_view line_end)
+      : text_(kBlockLines * kMaxLine), line_end_(line_end) {}
 
   // Fills the block with the statements for k = first .. first + count - 1.
   void format(std::int64_t first, std::int64_t count) {
@@ -86,6 +109,7 @@ class StatementBlock {
       at = put_text(at, kMiddle);
       at = put_index(at, k - 1);
       at = put_text(at, kTail);
+      at = put_text(at, line_end_);
     }
     size_ = static_cast<std::size_t>(at - text_.data());
     first_ = first;
@@ -104,7 +128,8 @@ class StatementBlock {
       format(next, kBlockLines);
       return;
     }
-    const std::size_t line = kMaxLine - 2 * (kMaxIndexDigits - digits);
+    const std::size_t line =
+        kHead.size() + kMiddle.size() + kTail.size() + 2 * digits + line_end_.size();
     const std::size_t node_step = kHead.size() + digits - 1 - kBlockPower;
     const std::size_t input_step = node_step + digits + kMiddle.size();
     for (char* at = text_.data(); at != text_.data() + size_; at += line) {
@@ -125,15 +150,16 @@ class StatementBlock {
   }
 
   std::vector<char> text_;
+  std::string_view line_end_;
   std::size_t size_ = 0;
   std::int64_t first_ = 0;
 };
 
 }  // namespace
 
-bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last) {
+bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last, LineEnd end) {
   if (first > last) return true;
-  StatementBlock block;
+  StatementBlock block(text_of(end));
   block.format(first, std::min(kBlockLines, last - first + 1));
   while (true) {
     if (!out.put(block.text())) return false;
@@ -147,18 +173,18 @@ bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last) {
   }
 }
 
-bool write_node_statements(Sink& out, std::int32_t n) {
-  if (n == 1) return out.put("node $out integrator $in  &delayed\n");
-  const std::int64_t last = n - 1;  // index of the last internal node
-  std::string tail = "node $out integrator $s";
-  append_index(tail, last);
-  tail += kTail;
-  return out.put("node $s01 integrator $in  &delayed\n") && write_chain_links(out, 2, last) &&
-         out.put(tail);
+bool write_node_statements(Sink& out, std::int32_t n, LineEnd end) {
+  const std::string_view line_end = text_of(end);
+  if (n == 1) return out.put(with_line_ends("node $out integrator $in  &delayed\n", line_end));
+  std::string last = "node $out integrator $s";
+  append_index(last, n - 1);  // the last internal node
+  (last += kTail) += line_end;
+  return out.put(with_line_ends("node $s01 integrator $in  &delayed\n", line_end)) &&
+         write_chain_links(out, 2, n - 1, end) && out.put(last);
 }
 
 bool write_chain_netlist(Sink& out, std::int32_t n, std::string_view creation_time,
-                         std::string_view command) {
+                         std::string_view command, LineEnd end) {
   std::string head;
   head.reserve(1024 + command.size());
   head += "cell_interface  $out  $dummy  $in\n\n";
@@ -186,10 +212,11 @@ bool write_chain_netlist(Sink& out, std::int32_t n, std::string_view creation_ti
     append_index(head, n - 1);
     head += kSketchManyTail;
   }
-  return out.put(head) && write_node_statements(out, n) &&
-         out.put(
-             "\n# *****************************************************\n"
-             "\n# *****************************************************\n");
+  const std::string_view line_end = text_of(end);
+  return out.put(with_line_ends(head, line_end)) && write_node_statements(out, n, end) &&
+         out.put(with_line_ends("\n# *****************************************************\n"
+                                "\n# *****************************************************\n",
+                                line_end));
 }
 
 }  // namespace gorvic

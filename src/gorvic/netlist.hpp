@@ -10,16 +10,29 @@ namespace gorvic {
 
 inline constexpr std::string_view kGeneratorVersion = "2.0";
 
+// How the lines of the netlist end. The writer emits the line ends itself, so the file is
+// written in binary mode and nothing translates the text on its way to the disk.
+enum class LineEnd { kLf, kCrLf };
+
+// The platform's own: CR LF on Windows.
+#ifdef _WIN32
+inline constexpr LineEnd kNativeLineEnd = LineEnd::kCrLf;
+#else
+inline constexpr LineEnd kNativeLineEnd = LineEnd::kLf;
+#endif
+
 // Writes the whole netlist (n + 27 lines) for 1 <= n <= INT32_MAX. Stops at the first
-// write the sink refuses and returns false; true when everything was written.
+// write the sink refuses and returns false; true when everything was written. Every
+// '\n' of the text, those in `command` too, is written as `end`.
 bool write_chain_netlist(Sink& out, std::int32_t n, std::string_view creation_time,
-                         std::string_view command);
+                         std::string_view command, LineEnd end = LineEnd::kLf);
 
 // Writes only the n node statements, in blocks whose size does not depend on n.
-bool write_node_statements(Sink& out, std::int32_t n);
+bool write_node_statements(Sink& out, std::int32_t n, LineEnd end = LineEnd::kLf);
 
 // Writes the statements "node $s<k> integrator $s<k-1>  &delayed" for k = first .. last
 // (2 <= first, last < 10^10): the middle of the chain, which write_node_statements uses.
-bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last);
+bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last,
+                       LineEnd end = LineEnd::kLf);
 
 }  // namespace gorvic

@@ -16,8 +16,7 @@ class Sink {
   virtual bool put(std::string_view text) = 0;
 };
 
-// Writes through a C stream, so that a stream opened in text mode converts line ends
-// as the platform wants (CR LF on Windows).
+// Writes through a C stream.
 class StreamSink final : public Sink {
  public:
   explicit StreamSink(std::FILE* stream) : stream_(stream) {}
