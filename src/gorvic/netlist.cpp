@@ -128,8 +128,7 @@ class StatementBlock {
       format(next, kBlockLines);
       return;
     }
-    const std::size_t line =
-        kHead.size() + kMiddle.size() + kTail.size() + 2 * digits + line_end_.size();
+    const std::size_t line = size_ / kBlockLines;  // all lines alike, line end included
     const std::size_t node_step = kHead.size() + digits - 1 - kBlockPower;
     const std::size_t input_step = node_step + digits + kMiddle.size();
     for (char* at = text_.data(); at != text_.data() + size_; at += line) {
