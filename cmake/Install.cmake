@@ -1,32 +1,91 @@
-# Install rules: the command and its man page, the library with its header, a CMake
-# package (find_package(zarngen) gives zarngen::zarngen) and a pkg-config file. Paths are
-# relative to the prefix, so `cmake --install build --prefix DIR` gives a working tree.
+# Install rules, in three components as distributions split a library and its tool:
+#   Runtime      the command and its man page;
+#   Library      the shared library (the DLL on Windows), what programs need to run;
+#   Development  the header, the static archive, the link-time library, a CMake package
+#                (find_package(zarngen) gives zarngen::zarngen) and a pkg-config file,
+#                and the section-3 man pages.
+# Paths are relative to the prefix, so `cmake --install build --prefix DIR` gives a
+# working tree.
 include(CMakePackageConfigHelpers)
 
+option(GORVIC_GZIP_MAN "Install the man pages compressed with gzip -9n (for packages)" OFF)
 set(ZARNGEN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zarngen)
 
-install(TARGETS gorvic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/doc/gorvic.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Installs the man pages of one section, compressed reproducibly (no name, no time
+# stamp) with GORVIC_GZIP_MAN.
+function(gorvic_install_man section component)
+  set(pages ${ARGN})
+  if(GORVIC_GZIP_MAN)
+    set(compressed "")
+    foreach(page IN LISTS pages)
+      get_filename_component(name ${page} NAME)
+      set(gz ${PROJECT_BINARY_DIR}/man/${name}.gz)
+      add_custom_command(OUTPUT ${gz}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+        COMMAND gzip -9n -c ${page} > ${gz}
+        DEPENDS ${page} VERBATIM)
+      list(APPEND compressed ${gz})
+    endforeach()
+    add_custom_target(man${section} ALL DEPENDS ${compressed})
+    set(pages ${compressed})
+  endif()
+  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+endfunction()
 
-install(TARGETS zarngen EXPORT zarngenTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zarngen)
-install(EXPORT zarngenTargets NAMESPACE zarngen:: DESTINATION ${ZARNGEN_CMAKE_DIR})
+if(GORVIC_COMMAND)
+  install(TARGETS gorvic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+  gorvic_install_man(1 Runtime ${PROJECT_SOURCE_DIR}/doc/gorvic.1)
+endif()
+
+install(TARGETS ${ZARNGEN_TARGETS} EXPORT zarngenTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Library
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Library
+          NAMELINK_COMPONENT Development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zarngen COMPONENT Development)
+install(EXPORT zarngenTargets NAMESPACE zarngen:: DESTINATION ${ZARNGEN_CMAKE_DIR}
+        COMPONENT Development)
+file(GLOB zarngen_pages ${PROJECT_SOURCE_DIR}/doc/*.3)
+gorvic_install_man(3 Development ${zarngen_pages})
 
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/zarngenConfig.cmake.in
   ${PROJECT_BINARY_DIR}/zarngenConfig.cmake INSTALL_DESTINATION ${ZARNGEN_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/zarngenConfigVersion.cmake
-  COMPATIBILITY SameMajorVersion)
+  VERSION ${ZARNGEN_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/zarngenConfig.cmake
               ${PROJECT_BINARY_DIR}/zarngenConfigVersion.cmake
-        DESTINATION ${ZARNGEN_CMAKE_DIR})
+        DESTINATION ${ZARNGEN_CMAKE_DIR} COMPONENT Development)
 
-# The .pc file finds its prefix from its own place (pcfiledir), so it stays right
-# whatever prefix is chosen at install time.
+# pkg-config. A static archive alone needs libm on the link line itself; beside a shared
+# library, only for --static.
+if(BUILD_SHARED_LIBS)
+  set(ZARNGEN_PC_LIBS "-lzarngen")
+  set(ZARNGEN_PC_LIBS_PRIVATE "-lm")
+else()
+  set(ZARNGEN_PC_LIBS "-lzarngen -lm")
+  set(ZARNGEN_PC_LIBS_PRIVATE "")
+endif()
+# The prefix is written when installing, where the real one is known. Installed into
+# /usr, it is /usr itself, which pkg-config recognises and leaves off the flags;
+# anywhere else the file finds its prefix from its own place (pcfiledir), so that the
+# tree can move, or be packed into an archive.
 file(RELATIVE_PATH ZARNGEN_PC_TO_PREFIX
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" ZARNGEN_PC_TO_PREFIX "${ZARNGEN_PC_TO_PREFIX}")
-configure_file(${PROJECT_SOURCE_DIR}/cmake/zarngen.pc.in ${PROJECT_BINARY_DIR}/zarngen.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/zarngen.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+foreach(kind usr relocatable)
+  if(kind STREQUAL "usr")
+    set(ZARNGEN_PC_PREFIX /usr)
+  else()
+    set(ZARNGEN_PC_PREFIX "\${pcfiledir}/${ZARNGEN_PC_TO_PREFIX}")
+  endif()
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/zarngen.pc.in
+                 ${PROJECT_BINARY_DIR}/pkgconfig/${kind}/zarngen.pc @ONLY)
+endforeach()
+install(CODE "
+  set(kind relocatable)
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(kind usr)
+  endif()
+  file(INSTALL \"${PROJECT_BINARY_DIR}/pkgconfig/\${kind}/zarngen.pc\"
+       DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
+" COMPONENT Development)

@@ -1,0 +1,11 @@
+#!/bin/sh
+# wine-emulator.sh WINE PROGRAM [ARGUMENT...]: runs a Windows program under wine for the
+# tests. When no wine server runs yet, one is started first, apart from our output: the
+# services that wine starts along with the first program keep that program's standard
+# output open after it ends, and whoever reads it (test discovery) waits until it times out.
+wine=$1
+shift
+if ! pgrep -u "$(id -u)" wineserver >/dev/null 2>&1; then
+  "$wine" cmd /c exit 0 </dev/null >/dev/null 2>&1
+fi
+exec "$wine" "$@"
