@@ -8,14 +8,14 @@
 # working tree.
 include(CMakePackageConfigHelpers)
 
-option(GORVIC_GZIP_MAN "Install the man pages compressed with gzip -9n (for packages)" OFF)
+option(GORVIC_DEBIAN "Man pages gzipped, copyright and changelog in share/doc/<package>" OFF)
 set(ZARNGEN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zarngen)
 
-# Installs the man pages of one section, compressed reproducibly (no name, no time
-# stamp) with GORVIC_GZIP_MAN.
+# Installs the man pages of one section; with GORVIC_DEBIAN compressed reproducibly (no
+# name, no time stamp).
 function(gorvic_install_man section component)
   set(pages ${ARGN})
-  if(GORVIC_GZIP_MAN)
+  if(GORVIC_DEBIAN)
     set(compressed "")
     foreach(page IN LISTS pages)
       get_filename_component(name ${page} NAME)

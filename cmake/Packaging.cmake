@@ -1,0 +1,108 @@
+# Packages, made by CPack from the install components (see Install.cmake):
+#  - on Linux, three Debian packages, split as Debian splits a library and its tool
+#    (gorvic: Runtime; libzarngen<SOVERSION>: Library; libzarngen-dev: Development), and a
+#    .tar.gz of the same install tree;
+#  - on Windows, gorvic-<version>-win64.zip with everything, LICENSE and the README.
+# `cmake --workflow --preset package` and `--preset windows-package` make them.
+
+set(CPACK_PACKAGE_NAME gorvic)
+set(CPACK_PACKAGE_VENDOR "the gorvic authors")
+# Each Debian package's description below has its own first line; CPack puts the summary
+# before it unless the summary is CPack's default.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_NAME} built using CMake")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_GENERATOR "")
+
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md DESTINATION .
+          COMPONENT Runtime)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME gorvic-${PROJECT_VERSION}-win64)
+  include(CPack)
+  return()
+endif()
+
+set(CPACK_GENERATOR DEB TGZ)
+set(CPACK_PACKAGE_FILE_NAME gorvic-${PROJECT_VERSION}-Linux)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL Runtime Library Development)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # <package>_<version>_<architecture>.deb
+set(GORVIC_MAINTAINER "The gorvic authors <gorvic@example.org>" CACHE STRING
+    "The Maintainer of the Debian packages")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${GORVIC_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+set(library_package libzarngen${ZARNGEN_VERSION_MAJOR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME gorvic)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION electronics)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
+"generator of chain-of-integrator netlists
+gorvic writes the netlist of a cell made of a chain of N delayed integrators,
+from one to 2147483647, for a circuit simulator's description language. It
+streams in constant memory at the speed of the disk, and every failure is a
+precise diagnostic on standard error with exit status 1.")
+
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${library_package})
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+# The ldconfig trigger, and the symbols with the version that brought them. Lintian still
+# warns maintscript-calls-ldconfig for postinst and postrm: CPack writes both, with an
+# ldconfig call, for any library under /usr/lib, and has no switch to leave them out; the
+# trigger makes the calls redundant, not wrong.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers
+                                               ${PROJECT_SOURCE_DIR}/cmake/debian/symbols)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
+"support routines for netlist generators
+zarngen offers generators of netlists line cleaning, punctuation blanking,
+file name and extension splitting, lexical path simplification and an
+engineering-notation formatter with SI prefixes, with C linkage.
+.
+This package holds the shared library.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libzarngen-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${library_package} (= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
+"support routines for netlist generators - development files
+zarngen offers generators of netlists line cleaning, punctuation blanking,
+file name and extension splitting, lexical path simplification and an
+engineering-notation formatter with SI prefixes, with C linkage.
+.
+This package holds the header, the static library, the CMake package and
+pkg-config file, and the manual pages of section 3.")
+
+include(CPack)
+if(NOT GORVIC_DEBIAN)
+  return()
+endif()
+
+# Each package's /usr/share/doc/<package>: the copyright (the LICENSE, in Debian's
+# format) and the changelog, compressed as Debian wants it (gzip -9n: no name, no time).
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(REGEX REPLACE "^.*(Permission is hereby)" "\\1" license "${license}")
+string(REGEX REPLACE "\n\n" "\n.\n" license "${license}")
+string(REGEX REPLACE "\n" "\n " license " ${license}")
+string(REGEX REPLACE " $" "" license "${license}")
+file(READ ${PROJECT_SOURCE_DIR}/cmake/debian/copyright.in copyright)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/copyright "${copyright}${license}")
+
+file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog top_entry LIMIT_COUNT 1)
+if(NOT top_entry MATCHES "^gorvic \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "cmake/debian/changelog does not start with version ${PROJECT_VERSION}")
+endif()
+set(changelog ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+add_custom_command(OUTPUT ${changelog}
+  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > ${changelog}
+  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog VERBATIM)
+add_custom_target(debian_changelog ALL DEPENDS ${changelog})
+foreach(component_package Runtime:gorvic Library:${library_package}
+                          Development:libzarngen-dev)
+  string(REPLACE ":" ";" pair ${component_package})
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  install(FILES ${PROJECT_BINARY_DIR}/debian/copyright ${changelog}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+endforeach()
