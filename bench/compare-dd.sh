@@ -25,14 +25,6 @@ fresh() { rm -f "$out"; }
 first() { "$gorvic" "$out" "$n" in; }
 second() { dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes status=none; }
 time_both
-tg=$(best "${first_times[@]}")
-td=$(best "${second_times[@]}")
 rss() { /usr/bin/time -f %M "$gorvic" /dev/null "$1" in 2>&1 >/dev/null | tail -n 1; }
-
 printf 'N = %s, %s bytes to %s\n' "$n" "$bytes" "$dir"
-printf 'gorvic  %8.3f s   (runs: %s)\n' "$tg" "${first_times[*]}"
-printf 'dd      %8.3f s   (runs: %s)\n' "$td" "${second_times[*]}"
-printf 'ratio   %8.3f\n' "$(echo "$tg / $td" | bc -l)"
-if [ -x /usr/bin/time ]; then
-  printf 'peak resident size: %s KiB for N = 10, %s KiB for N = %s\n' "$(rss 10)" "$(rss "$n")" "$n"
-fi
+report gorvic dd

@@ -36,14 +36,6 @@ first() { wine "$gorvic" "$out" "$n" in; }
 second() { wine "$writer" "$out" "$bytes"; }
 time_both
 [ "$(stat -c %s "$out")" = "$bytes" ] || { echo "the writers' sizes differ" >&2; exit 1; }
-tg=$(best "${first_times[@]}")
-tw=$(best "${second_times[@]}")
 rss() { /usr/bin/time -f %M wine "$gorvic" "$out" "$1" in 2>&1 >/dev/null | tail -n 1; }
-
 printf 'N = %s, %s bytes to %s, under wine\n' "$n" "$bytes" "$dir"
-printf 'gorvic.exe         %8.3f s   (runs: %s)\n' "$tg" "${first_times[*]}"
-printf 'binary_writer.exe  %8.3f s   (runs: %s)\n' "$tw" "${second_times[*]}"
-printf 'ratio              %8.3f\n' "$(echo "$tg / $tw" | bc -l)"
-if [ -x /usr/bin/time ]; then
-  printf 'peak resident size: %s KiB for N = 10, %s KiB for N = %s\n' "$(rss 10)" "$(rss "$n")" "$n"
-fi
+report gorvic.exe binary_writer.exe

@@ -29,3 +29,17 @@ time_both() {
     fi
   done
 }
+
+# Prints each writer's best time, their ratio and, where GNU time is there, the peak
+# resident size that the caller's `rss N` measures for N = 10 and for N = $n.
+report() {  # report FIRST_NAME SECOND_NAME
+  local t1 t2
+  t1=$(best "${first_times[@]}")
+  t2=$(best "${second_times[@]}")
+  printf '%-18s %8.3f s   (runs: %s)\n' "$1" "$t1" "${first_times[*]}"
+  printf '%-18s %8.3f s   (runs: %s)\n' "$2" "$t2" "${second_times[*]}"
+  printf '%-18s %8.3f\n' ratio "$(echo "$t1 / $t2" | bc -l)"
+  if [ -x /usr/bin/time ]; then
+    printf 'peak resident size: %s KiB for N = 10, %s KiB for N = %s\n' "$(rss 10)" "$(rss "$n")" "$n"
+  fi
+}
