@@ -11,20 +11,25 @@ include(CMakePackageConfigHelpers)
 option(GORVIC_DEBIAN "Man pages gzipped, copyright and changelog in share/doc/<package>" OFF)
 set(ZARNGEN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zarngen)
 
-# Installs the man pages of one section; with GORVIC_DEBIAN compressed reproducibly (no
-# name, no time stamp).
+# Compresses `input` into `output` when building, as Debian wants it: gzip -9n, so that
+# the file holds no name and no time stamp.
+function(gorvic_gzip input output)
+  get_filename_component(dir ${output} DIRECTORY)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND gzip -9n -c ${input} > ${output}
+    DEPENDS ${input} VERBATIM)
+endfunction()
+
+# Installs the man pages of one section; with GORVIC_DEBIAN compressed.
 function(gorvic_install_man section component)
   set(pages ${ARGN})
   if(GORVIC_DEBIAN)
     set(compressed "")
     foreach(page IN LISTS pages)
       get_filename_component(name ${page} NAME)
-      set(gz ${PROJECT_BINARY_DIR}/man/${name}.gz)
-      add_custom_command(OUTPUT ${gz}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-        COMMAND gzip -9n -c ${page} > ${gz}
-        DEPENDS ${page} VERBATIM)
-      list(APPEND compressed ${gz})
+      gorvic_gzip(${page} ${PROJECT_BINARY_DIR}/man/${name}.gz)
+      list(APPEND compressed ${PROJECT_BINARY_DIR}/man/${name}.gz)
     endforeach()
     add_custom_target(man${section} ALL DEPENDS ${compressed})
     set(pages ${compressed})

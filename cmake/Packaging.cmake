@@ -80,7 +80,7 @@ if(NOT GORVIC_DEBIAN)
 endif()
 
 # Each package's /usr/share/doc/<package>: the copyright (the LICENSE, in Debian's
-# format) and the changelog, compressed as Debian wants it (gzip -9n: no name, no time).
+# format) and the changelog, compressed.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
 string(REGEX REPLACE "^.*(Permission is hereby)" "\\1" license "${license}")
 string(REGEX REPLACE "\n\n" "\n.\n" license "${license}")
@@ -94,9 +94,7 @@ if(NOT top_entry MATCHES "^gorvic \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "cmake/debian/changelog does not start with version ${PROJECT_VERSION}")
 endif()
 set(changelog ${PROJECT_BINARY_DIR}/debian/changelog.gz)
-add_custom_command(OUTPUT ${changelog}
-  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > ${changelog}
-  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog VERBATIM)
+gorvic_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${changelog})
 add_custom_target(debian_changelog ALL DEPENDS ${changelog})
 foreach(component_package Runtime:gorvic Library:${library_package}
                           Development:libzarngen-dev)
