@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "gorvic/sink.hpp"
@@ -164,10 +162,7 @@ TEST(NodeStatements, LinksKeepTheirTextAcrossEveryDigitCountUpToTheLargestN) {
       std::string expected;
       char line[64];
       for (std::int64_t k = r.first; k <= r.last; ++k) {
-        const int length = std::snprintf(
-            line, sizeof line, "node $s%02" PRId64 " integrator $s%02" PRId64 "  &delayed%s", k,
-            k - 1, end == gorvic::LineEnd::kCrLf ? "\r\n" : "\n");
-        expected.append(line, static_cast<std::size_t>(length));
+        expected.append(line, gorvic::test::format_link(line, k, end));
       }
       // Shows the first line that differs rather than megabytes of text.
       const std::string& text = sink.text();
