@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gorvic/output_file.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -174,6 +175,28 @@ TEST_F(Cli, GivesIdenticalFilesForTheSameSourceDateEpoch) {
   ASSERT_EQ(run({"gen", first.c_str(), "50", "x"}).status, 0);
   ASSERT_EQ(run({"gen", second.c_str(), "50", "y"}).status, 0);
   EXPECT_EQ(read_text(first), read_text(second));
+}
+
+// The new file stands beside the target under a hidden name, short enough however long
+// the target's name already is.
+TEST(HiddenSibling, StaysInTheDirectoryAndWithinTheNameLimit) {
+  const struct {
+    std::string target;
+    std::string sibling;
+  } cases[] = {
+      {"chain.net", ".chain.net.abc123"},
+      {"out/sub/chain.net", "out/sub/.chain.net.abc123"},
+      {"/chain.net", "/.chain.net.abc123"},
+      {std::string(20, 'n'), "." + std::string(12, 'n') + ".abc123"},
+      {"d/" + std::string(30, 'n'), "d/." + std::string(12, 'n') + ".abc123"},
+#ifdef _WIN32
+      {"C:chain.net", "C:.chain.net.abc123"},
+      {"out\\chain.net", "out\\.chain.net.abc123"},
+#endif
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(gorvic::hidden_sibling(c.target, ".abc123", 20), c.sibling) << c.target;
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "test_support.hpp"
@@ -41,17 +42,38 @@ class Command : public ScratchDir {
   // Runs `script` under bash in the test's directory, where $GORVIC is the command;
   // returns the status of the script's last command.
   Outcome shell(const std::string& script) const {
-    const std::string command = "cd " + quote(dir_.string()) + " && GORVIC=" + quote(GORVIC_EXE) +
-                                " SOURCE_DATE_EPOCH=" + kEpoch + " bash -c " + quote(script) +
-                                " >stdout.txt 2>stderr.txt";
+    // exec: no shell between this process and the script, to report how it ended.
+    const std::string command = "cd " + quote(dir_.string()) +
+                                " && export GORVIC=" + quote(GORVIC_EXE) +
+                                " SOURCE_DATE_EPOCH=" + kEpoch + " && exec bash -c " +
+                                quote(script) + " >stdout.txt 2>stderr.txt";
     const int raw = std::system(command.c_str());
-    Outcome o{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(dir_ / "stdout.txt"),
-              read_file(dir_ / "stderr.txt")};
+    // A signal that ended the script counts as a shell counts it: 128 and its number.
+    Outcome o{WIFEXITED(raw)     ? WEXITSTATUS(raw)
+              : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw)
+                                 : -1,
+              read_file(dir_ / "stdout.txt"), read_file(dir_ / "stderr.txt")};
     fs::remove(dir_ / "stdout.txt");
     fs::remove(dir_ / "stderr.txt");
     return o;
   }
+
+  // The names in the test's directory, hidden ones too.
+  std::set<std::string> listing() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename());
+    return names;
+  }
 };
+
+// Sends `signal` to the command while it writes its new file, under a file-size limit in
+// case the signal never comes: the script becomes the command, so $$ is the command's.
+std::string interrupted_by(const std::string& signal) {
+  return "ulimit -f 1000000; (while kill -0 $$ 2>/dev/null &&"
+         " [ -z \"$(find . -name '.out.net.*' -size +100k)\" ]; do sleep 0.01; done;"
+         " kill -" +
+         signal + " $$) & exec \"$GORVIC\" out.net 2147483647 in";
+}
 
 TEST_F(Command, WritesTheNetlistAndPrintsNothing) {
   const Outcome o = shell("exec -a gen \"$GORVIC\" chain.net 100 anything");
@@ -76,32 +98,80 @@ TEST_F(Command, CopiesAnyCommandNameVerbatim) {
                 name + " output_file constant_number in_node\n\n");
 }
 
-TEST_F(Command, FailsWithADiagnosticAndNoOutput) {
+TEST_F(Command, FailsWithADiagnosticAndLeavesTheTargetAsItWas) {
+  const std::string close = kError + " Can't close output generator file <out.net>\n";
   const struct {
     std::string script;
+    int status;
     std::string err;
   } cases[] = {
-      {"exec -a gen \"$GORVIC\" out.net 3",
+      {"exec -a gen \"$GORVIC\" out.net 3", 1,
        "\nZARN Generator Error: (gorvic[Version 2.0])\n Receiving 2 parameters\n"
        "     ->  argv[1] = 'out.net'\n     ->  argv[2] = '3'\n"
        " Usage:  gen output_file constant_number in_node\n\n"},
-      {"\"$GORVIC\" out.net abc in",
+      {"\"$GORVIC\" out.net abc in", 1,
        kError + " <abc>, the number of delayed integrators, is not a positive integer\n"},
-      {"\"$GORVIC\" out.net -3 in",
+      {"\"$GORVIC\" out.net -3 in", 1,
        kError + " <-3>, the number of delayed integrators, is not a positive integer\n"},
-      {"\"$GORVIC\" no/such/dir/out.net 3 in",
+      {"\"$GORVIC\" no/such/dir/out.net 3 in", 1,
        kError + " Can't open output file <\"no/such/dir/out.net\">\n"},
-      {"mkdir -p adir && \"$GORVIC\" adir 3 in", kError + " Can't open output file <\"adir\">\n"},
-      {"\"$GORVIC\" /dev/full 3 in", kError + " Can't close output generator file </dev/full>\n"},
-      {"SOURCE_DATE_EPOCH=12x \"$GORVIC\" out.net 3 in",
+      {"\"$GORVIC\" . 3 in", 1, kError + " Can't open output file <\".\">\n"},
+      {"\"$GORVIC\" /dev/full 3 in", 1,
+       kError + " Can't close output generator file </dev/full>\n"},
+      {"SOURCE_DATE_EPOCH=12x \"$GORVIC\" out.net 3 in", 1,
        kError + " SOURCE_DATE_EPOCH <12x> is not a decimal count of seconds\n"},
+      {"ulimit -f 64; \"$GORVIC\" out.net 1000000 in", 1, close},
+      {interrupted_by("INT"), 130, ""},
+      {interrupted_by("TERM"), 143, ""},
+  };
+  for (const bool existing : {false, true}) {
+    for (const auto& c : cases) {
+      if (existing) std::ofstream(path("out.net")) << "precious\n";
+      const Outcome o = shell(c.script);
+      EXPECT_EQ(o.status, c.status) << c.script;
+      EXPECT_EQ(o.out, "") << c.script;
+      EXPECT_EQ(o.err, c.err) << c.script;
+      if (existing) {
+        EXPECT_EQ(read_file(path("out.net")), "precious\n") << c.script;
+        EXPECT_EQ(listing(), std::set<std::string>{"out.net"}) << c.script;
+      } else {
+        EXPECT_EQ(listing(), std::set<std::string>{}) << c.script;
+      }
+    }
+  }
+}
+
+TEST_F(Command, WritesThroughWhatThePathNames) {
+  const std::string netlist = read_file(GORVIC_TEST_DATA "/chain-100.net");
+  const std::string longest(255, 'n');
+  const struct {
+    std::string script;
+    std::string out;
+    std::string file;    // what holds the netlist afterwards
+    std::string before;  // and what stands in it before the netlist
+  } cases[] = {
+      // A replaced file keeps its mode and loses its longer old text.
+      {"yes old | head -c 20000 >old.net && chmod 0640 old.net && umask 077 &&"
+       " gen old.net && stat -c %a old.net",
+       "640\n", "old.net", ""},
+      {"umask 027 && gen new.net && stat -c %a new.net", "640\n", "new.net", ""},
+      {"echo old >real.net && ln -s real.net link.net && gen link.net && readlink link.net",
+       "real.net\n", "real.net", ""},
+      {"ln -s dangling.net dangling-link.net && gen dangling-link.net &&"
+       " readlink dangling-link.net",
+       "dangling.net\n", "dangling.net", ""},
+      {"gen " + longest, "", longest, ""},
+      {"mkfifo fifo && { cat fifo >from-fifo.net & gen fifo; wait; }", "", "from-fifo.net", ""},
+      // Standard output as the shell set it up: appended to, not truncated.
+      {"echo first >log.txt && gen /dev/stdout >>log.txt", "", "log.txt", "first\n"},
+      {"echo first >log2.txt && gen /dev/fd/3 3>>log2.txt", "", "log2.txt", "first\n"},
   };
   for (const auto& c : cases) {
-    const Outcome o = shell(c.script);
-    EXPECT_EQ(o.status, 1) << c.script;
-    EXPECT_EQ(o.out, "") << c.script;
-    EXPECT_EQ(o.err, c.err) << c.script;
-    EXPECT_FALSE(fs::exists(path("out.net"))) << c.script;
+    const Outcome o = shell("gen() { (exec -a gen \"$GORVIC\" \"$1\" 100 in); }; " + c.script);
+    EXPECT_EQ(o.status, 0) << c.script << o.err;
+    EXPECT_EQ(o.out, c.out) << c.script;
+    EXPECT_EQ(read_file(dir_ / c.file), c.before + netlist) << c.script;
+    for (const std::string& name : listing()) EXPECT_NE(name[0], '.') << c.script;
   }
 }
 
@@ -112,13 +182,6 @@ TEST_F(Command, LeavesAnExistingFileAloneOnABadNumber) {
     EXPECT_EQ(o.status, 1) << number;
     EXPECT_EQ(read_file(path("keep.net")), "precious\n") << number;
   }
-}
-
-TEST_F(Command, ReportsAFileSizeLimitHitInTheMiddle) {
-  const Outcome o = shell("ulimit -f 64; \"$GORVIC\" big.net 1000000 in");
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, kError + " Can't close output generator file <big.net>\n");
-  EXPECT_EQ(fs::file_size(path("big.net")), 64u * 1024u);
 }
 
 TEST_F(Command, StopsPromptlyWhenThePipeReaderHasGone) {
@@ -151,8 +214,11 @@ TEST_F(Command, TakesAHugeArgumentInEveryPosition) {
             std::string::npos);
 }
 
-TEST_F(Command, ReportsADirectoryWithoutWritePermission) {
+TEST_F(Command, WritesInPlaceOnlyInADirectoryWithoutWritePermission) {
   fs::create_directories(path("locked"));
+  std::ofstream(path("locked/old.net")) << std::string(20000, 'x');
+  fs::permissions(path("locked/old.net"), fs::perms::all & ~fs::perms::owner_exec &
+                                              ~fs::perms::group_exec & ~fs::perms::others_exec);
   fs::permissions(path("locked"), fs::perms::owner_read | fs::perms::owner_exec |
                                       fs::perms::group_read | fs::perms::group_exec |
                                       fs::perms::others_read | fs::perms::others_exec);
@@ -164,11 +230,16 @@ TEST_F(Command, ReportsADirectoryWithoutWritePermission) {
       GTEST_SKIP() << "running as root, and no ordinary user can run " << GORVIC_EXE;
     }
   }
-  const Outcome o = shell(as_user + "\"$GORVIC\" locked/out.net 3 in");
+  const Outcome refused = shell(as_user + "\"$GORVIC\" locked/out.net 3 in");
+  // A writable file there is written in place, as nothing new can stand beside it.
+  const Outcome in_place = shell(as_user + "\"$GORVIC\" locked/old.net 100 in");
   fs::permissions(path("locked"), fs::perms::owner_all);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, kError + " Can't open output file <\"locked/out.net\">\n");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, kError + " Can't open output file <\"locked/out.net\">\n");
   EXPECT_FALSE(fs::exists(path("locked/out.net")));
+  EXPECT_EQ(in_place.status, 0) << in_place.err;
+  EXPECT_EQ(shell("\"$GORVIC\" fresh.net 100 in").status, 0);
+  EXPECT_EQ(read_file(path("locked/old.net")), read_file(path("fresh.net")));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "test_support.hpp"
@@ -64,9 +65,20 @@ std::string command_in(const std::string& text, const std::string& before) {
   return text.substr(start, text.find_first_of(" \r", start) - start);
 }
 
+// The names in the test's directory.
+std::set<std::string> listing() {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator("."))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
 TEST_F(WindowsCommand, WritesEveryLineWithCrLf) {
+  // It replaces a longer file whole, and leaves nothing beside it.
+  std::ofstream("chain.net") << std::string(20000, 'x');
   const Outcome o = run("chain.net 100 in");
   ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(listing(), std::set<std::string>{"chain.net"});
   EXPECT_EQ(o.out, "");
   EXPECT_EQ(o.err, "");
   const std::string text = read_file("chain.net");
@@ -119,6 +131,17 @@ TEST_F(WindowsCommand, RefusesAReadOnlyFile) {
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, crlf(kError + " Can't open output file <\"readonly.net\">\n"));
   EXPECT_EQ(read_file("readonly.net"), "precious");
+}
+
+TEST_F(WindowsCommand, LeavesATargetHeldOpenByAnotherProgramAsItWas) {
+  std::ofstream("held.net") << "precious";
+  std::ifstream held("held.net");
+  const Outcome o = run("held.net 3 in");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, crlf(kError + " Can't close output generator file <held.net>\n"));
+  held.close();
+  EXPECT_EQ(read_file("held.net"), "precious");
+  EXPECT_EQ(listing(), std::set<std::string>{"held.net"});
 }
 
 TEST_F(WindowsCommand, RefusesAMalformedSourceDateEpoch) {

@@ -1,11 +1,11 @@
 #include "gorvic/cli.hpp"
 
-#include <memory>
 #include <string>
 
 #include "gorvic/clock.hpp"
 #include "gorvic/count.hpp"
 #include "gorvic/netlist.hpp"
+#include "gorvic/output_file.hpp"
 #include "gorvic/sink.hpp"
 
 namespace gorvic {
@@ -27,10 +27,6 @@ void report_wrong_count(std::FILE* err, int argc, const char* const* argv) {
   std::fprintf(err, " Usage:  %s output_file constant_number in_node\n\n",
                command_name(argc, argv));
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -59,23 +55,19 @@ int run(int argc, const char* const* argv, std::FILE* err, const char* source_da
     return 1;
   }
 
-  // Binary mode: the writer puts the platform's line ends itself, and a text-mode stream
-  // would translate them byte by byte in small writes, six times slower on Windows.
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb"));
-  if (!file) {
+  OutputFile file(path);
+  if (!file.stream()) {
     std::fprintf(err, "%s Can't open output file <\"%s\">\n", kErrorLine, path);
     return 1;
   }
   // The writer hands over few, large blocks: a stream buffer would only add a copy and a
   // second system call per block.
-  std::setvbuf(file.get(), nullptr, _IONBF, 0);
-  StreamSink sink(file.get());
-  const bool written =
-      write_chain_netlist(sink, *n, *time_text, command_name(argc, argv), kNativeLineEnd);
-  // Closing flushes what the stream still holds, so it can fail even after every write
-  // was taken; either failure means the file is not what it should be.
-  const bool closed = std::fclose(file.release()) == 0;
-  if (!written || !closed) {
+  std::setvbuf(file.stream(), nullptr, _IONBF, 0);
+  StreamSink sink(file.stream());
+  // Only a whole netlist takes the target's place; closing can fail even after every
+  // write was taken. Either failure leaves the target as it was.
+  if (!write_chain_netlist(sink, *n, *time_text, command_name(argc, argv), kNativeLineEnd) ||
+      !file.commit()) {
     std::fprintf(err, "%s Can't close output generator file <%s>\n", kErrorLine, path);
     return 1;
   }
