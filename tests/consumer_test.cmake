@@ -1,8 +1,8 @@
 # Installs the project into a scratch prefix and uses it from outside the tree, as a
 # caller would:
 #  - the C example, built against the installed package with find_package (and, in a
-#    native build, with pkg-config), prints what it should; in a cross build it runs under
-#    the emulator with only the installed DLL, if any, beside it;
+#    native build, with pkg-config, also statically), prints what it should; in a cross
+#    build it runs under the emulator with only the installed DLL, if any, beside it;
 #  - on Linux, a plugin built from the installed static archive loads and runs.
 # Run with -DBUILD_DIR= -DSOURCE_DIR= -DWORK_DIR= -DGENERATOR= -DCOMMAND= -DSHARED=
 # -DALSO_STATIC=, and for a cross build -DTOOLCHAIN= -DEMULATOR=; C_FLAGS and LINK_FLAGS
@@ -77,6 +77,17 @@ if(PKG_CONFIG AND CC)
   list(APPEND flags -Wl,-rpath,${libdir})  # for a shared build
   run(${CC} -std=c99 ${SOURCE_DIR}/examples/parts_list.c ${flags} -o ${WORK_DIR}/parts_list_pc)
   expect_parts_list("the pkg-config build" ${WORK_DIR}/parts_list_pc)
+  # Linked statically beside a shared library, the archive's own needs (-lm) come from
+  # Libs.private. A sanitized archive links only with its runtime, which is not static.
+  if(SHARED AND ALSO_STATIC AND NOT C_FLAGS MATCHES "-fsanitize")
+    execute_process(COMMAND ${PKG_CONFIG} --static --cflags --libs zarngen
+                    OUTPUT_VARIABLE static_flags OUTPUT_STRIP_TRAILING_WHITESPACE
+                    COMMAND_ERROR_IS_FATAL ANY)
+    separate_arguments(static_flags UNIX_COMMAND "${static_flags}")
+    run(${CC} -std=c99 -static ${SOURCE_DIR}/examples/parts_list.c ${static_flags}
+        -o ${WORK_DIR}/parts_list_static)
+    expect_parts_list("the static pkg-config build" ${WORK_DIR}/parts_list_static)
+  endif()
 else()
   message(STATUS "pkg-config or a C compiler missing: pkg-config build not tried")
 endif()

@@ -65,6 +65,7 @@ TEST(Eng, FormatsWithTheFixedLayout) {
       {-std::numeric_limits<double>::quiet_NaN(), 3, " nan   "},
       {std::copysign(std::numeric_limits<double>::quiet_NaN(), -1.0), 7, " nan  "},
       {std::numeric_limits<double>::denorm_min(), 3, " 0.00  y"},
+      {0x1.5c72fb1552d84p-129, 16, " 0.000000000000000 y"},  // scales to 2e-15 exactly
       // A value on a threshold takes the wider layout.
       {threshold(100, 0), 0, "  90    "},
       {threshold(10, 0), 0, " 9.0   "},

@@ -82,6 +82,9 @@ TEST(LineRoutines, ClassBytesAsTheCLocaleWhateverTheProcessLocale) {
 TEST(LineRoutines, TakeNull) {
   EXPECT_EQ(clean_eol(nullptr), 0);
   EXPECT_EQ(strip_non_alnum(nullptr), 0);
+  char ext[8] = "stale";
+  EXPECT_EQ(split_name(nullptr, ext), nullptr);
+  EXPECT_STREQ(ext, "");
 }
 
 TEST(SplitName, SplitsAtTheLastDotAfterTheFirstCharacter) {

@@ -150,6 +150,7 @@ TEST(NodeStatements, LinksKeepTheirTextAcrossEveryDigitCountUpToTheLargestN) {
     std::int64_t first, last;
   } ranges[] = {
       {2, 123'456},                    // every digit count up to 6, blocks stepped between
+      {80'001, 100'000},               // a block that gains a digit at its last line
       {999'989'999, 1'000'050'000},    // to 10 digits
       {1'999'970'000, 2'000'030'000},  // a carry through six digits inside a step
       {2'147'400'000, 2'147'483'646},  // up to the largest N

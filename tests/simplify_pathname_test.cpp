@@ -86,6 +86,10 @@ TEST(SimplifyPathname, ReturnsALongResultInTheCallersBuffer) {
   std::string fits = std::string(510, 'x') + "/y/";
   EXPECT_NE(simplify_pathname(fits.data()), fits.data());
   EXPECT_EQ(std::string(simplify_pathname(fits.data())), std::string(510, 'x') + "/y");
+
+  std::string one_more = std::string(511, 'x') + "/y/";
+  EXPECT_EQ(simplify_pathname(one_more.data()), one_more.data());
+  EXPECT_EQ(one_more.c_str(), std::string(511, 'x') + "/y");
 }
 
 TEST(SimplifyPathname, IsAFixedPointOnRandomPaths) {
