@@ -78,20 +78,21 @@ TEST(Eng, FormatsWithTheFixedLayout) {
       {threshold(100, 4), 4, " 100.0  "},
       {threshold(10, 4), 4, " 10.00  "},
       {threshold(1000, 3), 3, " 1.00  k"},  // and the next prefix
+      // A precision above 26, where the text with its prefix fills the 30 characters,
+      // counts as 26.
+      {1.5, 26, " 1.5000000000000000000000000  "},
+      {1.5, 27, " 1.5000000000000000000000000  "},
+      {4700, 27, " 4.7000000000000001776356839 k"},
+      {1.0 / 3, std::numeric_limits<int>::max(), " 333.33333333333331438552705 m"},
+      // Far beyond the prefix range the mantissa alone outgrows the bound.
+      {1e48, 3, " 1000000000000000117440512   Y"},
+      {-1e49, 3, "-10000000000000003053453312   Y"},
   };
   for (const auto& c : cases) {
     // Every result fits the 30-character bound; longer texts are cut there.
     const std::string expected = std::string(c.text).substr(0, 30);
     EXPECT_EQ(eng(c.x, c.precision), expected) << c.x << " at precision " << c.precision;
   }
-}
-
-TEST(Eng, CutsLongPrecisionsAt30Characters) {
-  EXPECT_EQ(std::string(eng(1.5, 27)), " 1.50000000000000000000000000 ");
-  EXPECT_EQ(std::string(eng(1.5, 26)), " 1.5000000000000000000000000  ");
-  // The exact digits of the scaled double, however large the precision.
-  EXPECT_EQ(std::string(eng(1.0 / 3, std::numeric_limits<int>::max())),
-            " 333.3333333333333143855270463");
 }
 
 TEST(Eng, KeepsOneResultPerThread) {

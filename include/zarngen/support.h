@@ -62,8 +62,8 @@ ZARNGEN_API char* split_name(char* name, char* ext);
  * Formats `x` in engineering notation: a sign column, a mantissa in [1, 1000) and an SI
  * prefix from 'y' (1e-24) to 'Y' (1e24), ' ' for none. With precision <= 3 the mantissa
  * has three significant digits in a 6-character field (8 characters in all); with
- * precision p >= 4 it has p significant digits (p + 4 characters in all). The result has
- * at most 30 characters.
+ * precision p >= 4 it has p significant digits (p + 4 characters in all); a precision
+ * above 26 counts as 26. The result has at most 30 characters.
  */
 ZARNGEN_API char* eng(double x, int precision);
 

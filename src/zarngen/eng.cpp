@@ -13,10 +13,10 @@ constexpr int kLastPrefix = 16;
 // The text is written with bound 31: at most 30 characters.
 thread_local char result[31];
 
-// Beyond this many decimals every double prints exactly (its binary fraction has at most
-// 1074 decimal digits), so a larger precision cannot change the text; capping it keeps
-// the arithmetic below from overflowing.
-constexpr int kMaxPrecision = 1100;
+// At this precision the text, prefix included, is exactly 30 characters (p + 4): a larger
+// one would only push the prefix past the bound, and the cut text would read as another
+// number (4.7 for 4.7 k).
+constexpr int kMaxPrecision = 26;
 
 }  // namespace
 
