@@ -23,6 +23,20 @@ if(WIN32)
   return()
 endif()
 
+# Without these CPack stops half way (file) or, worse, makes packages without any
+# Depends (dpkg-shlibdeps): so configuring stops first, naming what to install.
+if(GORVIC_DEBIAN)
+  foreach(tool_package file:file dpkg-shlibdeps:dpkg-dev)
+    string(REPLACE ":" ";" pair ${tool_package})
+    list(GET pair 0 tool)
+    list(GET pair 1 package)
+    find_program(GORVIC_${tool}_PROGRAM ${tool})
+    if(NOT GORVIC_${tool}_PROGRAM)
+      message(FATAL_ERROR "The Debian packages need ${tool}, which is not installed: "
+                          "sudo apt-get install ${package}")
+    endif()
+  endforeach()
+endif()
 set(CPACK_GENERATOR DEB TGZ)
 set(CPACK_PACKAGE_FILE_NAME gorvic-${PROJECT_VERSION}-Linux)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -47,12 +61,17 @@ precise diagnostic on standard error with exit status 1.")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${library_package})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-# The ldconfig trigger, and the symbols with the version that brought them. Lintian still
-# warns maintscript-calls-ldconfig for postinst and postrm: CPack writes both, with an
-# ldconfig call, for any library under /usr/lib, and has no switch to leave them out; the
-# trigger makes the calls redundant, not wrong.
+# A program built against this version takes any later one of the same SONAME.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The ldconfig trigger, and the symbols with the version that brought them. For a library
+# under /usr/lib CPack writes a postinst and a postrm that call ldconfig, which the trigger
+# makes redundant (lintian warns maintscript-calls-ldconfig), unless CONTROL_EXTRA names
+# files of those names. So it names two that do not exist: CPack notes each with a
+# warning ("missing file") and the package has no maintainer script at all.
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers
-                                               ${PROJECT_SOURCE_DIR}/cmake/debian/symbols)
+                                               ${PROJECT_SOURCE_DIR}/cmake/debian/symbols
+                                               ${PROJECT_BINARY_DIR}/no-script/postinst
+                                               ${PROJECT_BINARY_DIR}/no-script/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
 "support routines for netlist generators
