@@ -97,10 +97,13 @@ constexpr int kBlockPower = 4;  // kBlockLines == 10^kBlockPower
 
 class StatementBlock {
  public:
-  explicit StatementBlock(std::string_view line_end)
-      : text_(kBlockLines * kMaxLine), line_end_(line_end) {}
+  // Room for `lines` statements, at most kBlockLines: a short chain touches no more
+  // memory than it writes, which a run for a small N would otherwise spend its time on.
+  StatementBlock(std::string_view line_end, std::int64_t lines)
+      : text_(static_cast<std::size_t>(lines) * kMaxLine), line_end_(line_end) {}
 
-  // Fills the block with the statements for k = first .. first + count - 1.
+  // Fills the block with the statements for k = first .. first + count - 1, count at
+  // most the lines it has room for.
   void format(std::int64_t first, std::int64_t count) {
     char* at = text_.data();
     for (std::int64_t k = first; k < first + count; ++k) {
@@ -158,8 +161,9 @@ class StatementBlock {
 
 bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last, LineEnd end) {
   if (first > last) return true;
-  StatementBlock block(text_of(end));
-  block.format(first, std::min(kBlockLines, last - first + 1));
+  const std::int64_t lines = std::min(kBlockLines, last - first + 1);
+  StatementBlock block(text_of(end), lines);
+  block.format(first, lines);
   while (true) {
     if (!out.put(block.text())) return false;
     first += kBlockLines;
