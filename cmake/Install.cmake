@@ -61,19 +61,10 @@ install(FILES ${PROJECT_BINARY_DIR}/zarngenConfig.cmake
               ${PROJECT_BINARY_DIR}/zarngenConfigVersion.cmake
         DESTINATION ${ZARNGEN_CMAKE_DIR} COMPONENT Development)
 
-# pkg-config. A static archive alone needs libm on the link line itself; beside a shared
-# library, only for --static.
-if(BUILD_SHARED_LIBS)
-  set(ZARNGEN_PC_LIBS "-lzarngen")
-  set(ZARNGEN_PC_LIBS_PRIVATE "-lm")
-else()
-  set(ZARNGEN_PC_LIBS "-lzarngen -lm")
-  set(ZARNGEN_PC_LIBS_PRIVATE "")
-endif()
-# The prefix is written when installing, where the real one is known. Installed into
-# /usr, it is /usr itself, which pkg-config recognises and leaves off the flags;
-# anywhere else the file finds its prefix from its own place (pcfiledir), so that the
-# tree can move, or be packed into an archive.
+# pkg-config. The prefix is written when installing, where the real one is known.
+# Installed into /usr, it is /usr itself, which pkg-config recognises and leaves off the
+# flags; anywhere else the file finds its prefix from its own place (pcfiledir), so that
+# the tree can move, or be packed into an archive.
 file(RELATIVE_PATH ZARNGEN_PC_TO_PREFIX
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" ZARNGEN_PC_TO_PREFIX "${ZARNGEN_PC_TO_PREFIX}")

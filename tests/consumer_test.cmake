@@ -77,8 +77,8 @@ if(PKG_CONFIG AND CC)
   list(APPEND flags -Wl,-rpath,${libdir})  # for a shared build
   run(${CC} -std=c99 ${SOURCE_DIR}/examples/parts_list.c ${flags} -o ${WORK_DIR}/parts_list_pc)
   expect_parts_list("the pkg-config build" ${WORK_DIR}/parts_list_pc)
-  # Linked statically beside a shared library, the archive's own needs (-lm) come from
-  # Libs.private. A sanitized archive links only with its runtime, which is not static.
+  # Linked statically beside a shared library: the archive needs nothing that the flags
+  # leave out. A sanitized archive links only with its runtime, which is not static.
   if(SHARED AND ALSO_STATIC AND NOT C_FLAGS MATCHES "-fsanitize")
     execute_process(COMMAND ${PKG_CONFIG} --static --cflags --libs zarngen
                     OUTPUT_VARIABLE static_flags OUTPUT_STRIP_TRAILING_WHITESPACE

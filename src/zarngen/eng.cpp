@@ -18,13 +18,21 @@ thread_local char result[31];
 // number (4.7 for 4.7 k).
 constexpr int kMaxPrecision = 26;
 
+// 10^-(p + 1) for every precision p, as the compiler rounds the literals: the same bits as
+// pow() gave, without the math library, whose pow carries a symbol version (GLIBC_2.29)
+// that older systems lack.
+constexpr double kMargins[kMaxPrecision + 1] = {1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                                1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14,
+                                                1e-15, 1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21,
+                                                1e-22, 1e-23, 1e-24, 1e-25, 1e-26, 1e-27};
+
 }  // namespace
 
 extern "C" char* eng(double x, int precision) {
   if (precision < 0) precision = 0;
   if (precision > kMaxPrecision) precision = kMaxPrecision;
   // The rounding margin that every threshold below is widened by.
-  const double epsilon = std::pow(10.0, static_cast<double>(-precision - 1));
+  const double epsilon = kMargins[precision];
 
   const char sign = x < 0 ? '-' : ' ';
   // fabs also drops the sign bit of a NaN, which the formatted write would print.
