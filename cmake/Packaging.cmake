@@ -1,9 +1,10 @@
 # Packages, made by CPack from the install components (see Install.cmake):
 #  - on Linux, three Debian packages, split as Debian splits a library and its tool
-#    (gorvic: Runtime; libzarngen<SOVERSION>: Library; libzarngen-dev: Development), and a
-#    .tar.gz of the same install tree;
+#    (gorvic: Runtime; libzarngen<SOVERSION>: Library; libzarngen-dev: Development);
+#  - elsewhere on Linux, gorvic-<version>-Linux-x86_64.tar.gz, for any x86-64 Linux;
 #  - on Windows, gorvic-<version>-win64.zip with everything, LICENSE and the README.
-# `cmake --workflow --preset package` and `--preset windows-package` make them.
+# `cmake --workflow --preset package`, `--preset portable` and `--preset windows-package`
+# make them.
 
 set(CPACK_PACKAGE_NAME gorvic)
 set(CPACK_PACKAGE_VENDOR "the gorvic authors")
@@ -23,21 +24,31 @@ if(WIN32)
   return()
 endif()
 
+if(NOT GORVIC_DEBIAN)
+  # A tarball for any x86-64 Linux (the portable preset): gorvic linked statically, the
+  # library's files in lib/, and a pkg-config file and CMake package that find their
+  # prefix from where they lie.
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
+          COMPONENT Runtime)
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_PACKAGE_FILE_NAME gorvic-${PROJECT_VERSION}-Linux-${CMAKE_SYSTEM_PROCESSOR})
+  include(CPack)
+  return()
+endif()
+
 # Without these CPack stops half way (file) or, worse, makes packages without any
 # Depends (dpkg-shlibdeps): so configuring stops first, naming what to install.
-if(GORVIC_DEBIAN)
-  foreach(tool_package file:file dpkg-shlibdeps:dpkg-dev)
-    string(REPLACE ":" ";" pair ${tool_package})
-    list(GET pair 0 tool)
-    list(GET pair 1 package)
-    find_program(GORVIC_${tool}_PROGRAM ${tool})
-    if(NOT GORVIC_${tool}_PROGRAM)
-      message(FATAL_ERROR "The Debian packages need ${tool}, which is not installed: "
-                          "sudo apt-get install ${package}")
-    endif()
-  endforeach()
-endif()
-set(CPACK_GENERATOR DEB TGZ)
+foreach(tool_package file:file dpkg-shlibdeps:dpkg-dev)
+  string(REPLACE ":" ";" pair ${tool_package})
+  list(GET pair 0 tool)
+  list(GET pair 1 package)
+  find_program(GORVIC_${tool}_PROGRAM ${tool})
+  if(NOT GORVIC_${tool}_PROGRAM)
+    message(FATAL_ERROR "The Debian packages need ${tool}, which is not installed: "
+                        "sudo apt-get install ${package}")
+  endif()
+endforeach()
+set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_FILE_NAME gorvic-${PROJECT_VERSION}-Linux)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL Runtime Library Development)
