@@ -50,6 +50,11 @@ install(TARGETS ${ZARNGEN_TARGETS} EXPORT zarngenTargets
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zarngen COMPONENT Development)
 install(EXPORT zarngenTargets NAMESPACE zarngen:: DESTINATION ${ZARNGEN_CMAKE_DIR}
         COMPONENT Development)
+if(ZARNGEN_MSVC_IMPLIB)
+  # The DLL for the platform's own toolchain: its export list and import library.
+  install(FILES ${ZARNGEN_DEF} ${ZARNGEN_MSVC_IMPLIB} DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          COMPONENT Development)
+endif()
 file(GLOB zarngen_pages ${PROJECT_SOURCE_DIR}/doc/*.3)
 gorvic_install_man(3 Development ${zarngen_pages})
 

@@ -16,6 +16,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
 
 if(WIN32)
+  if(BUILD_SHARED_LIBS AND MINGW AND NOT ZARNGEN_MSVC_IMPLIB)
+    message(FATAL_ERROR "The zip needs zarngen.lib, which llvm-dlltool makes: "
+                        "sudo apt-get install llvm")
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md DESTINATION .
           COMPONENT Runtime)
   set(CPACK_GENERATOR ZIP)
