@@ -9,12 +9,7 @@
 # carry the build's own (sanitizers) over to what is built here.
 cmake_minimum_required(VERSION 3.25)
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 
 # Runs a built program (under the emulator in a cross build) on the parts list and
 # compares what it prints, line ends aside, with the expected table.
