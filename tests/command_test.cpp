@@ -31,12 +31,14 @@ struct Outcome {
 
 class Command : public ScratchDir {
  protected:
-  // A caller's shell leaves SIGPIPE and SIGXFSZ at their defaults, and a shell cannot
-  // restore a signal that was ignored when it started: so the test process resets them.
+  // A caller's shell leaves these signals at their defaults, and a shell cannot restore
+  // a signal that was ignored when it started (as SIGINT is in a script's background
+  // job, and so in a test run started from one): so the test process resets them.
   void SetUp() override {
     ScratchDir::SetUp();
-    std::signal(SIGPIPE, SIG_DFL);
-    std::signal(SIGXFSZ, SIG_DFL);
+    for (const int signal_number : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) {
+      std::signal(signal_number, SIG_DFL);
+    }
   }
 
   // Runs `script` under bash in the test's directory, where $GORVIC is the command;
