@@ -103,6 +103,13 @@ TEST(ChainNetlist, CopiesTheCommandVerbatim) {
             std::string::npos);
 }
 
+TEST(ChainNetlist, KeepsTheCommandOnItsCommentLine) {
+  // A line break in the command would let the rest of it be read as a statement.
+  const std::string text = netlist(3, "g\nnode $out bogus\r\n");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3 + 27);
+  EXPECT_NE(text.find("\n# By Command g node $out bogus  \n\n"), std::string::npos);
+}
+
 TEST(ChainNetlist, HasNPlus27Lines) {
   for (const int n : {1, 2, 3, 9, 10, 11, 999, 1000, 1001, 1002, 4321}) {
     const std::string text = netlist(n);

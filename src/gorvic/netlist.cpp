@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -95,12 +96,18 @@ void append_index(std::string& text, std::int64_t index) {
 constexpr std::int64_t kBlockLines = 10000;
 constexpr int kBlockPower = 4;  // kBlockLines == 10^kBlockPower
 
+// The memory for a block of `lines` statements, at most kBlockLines: a short chain touches
+// no more memory than it writes, which a run for a small N would otherwise spend its time on.
+std::vector<char> block_memory(std::int64_t lines) {
+  return std::vector<char>(
+      static_cast<std::size_t>(std::clamp<std::int64_t>(lines, 0, kBlockLines)) * kMaxLine);
+}
+
 class StatementBlock {
  public:
-  // Room for `lines` statements, at most kBlockLines: a short chain touches no more
-  // memory than it writes, which a run for a small N would otherwise spend its time on.
-  StatementBlock(std::string_view line_end, std::int64_t lines)
-      : text_(static_cast<std::size_t>(lines) * kMaxLine), line_end_(line_end) {}
+  // Formats into `text`, which has room for the lines it will be asked to hold.
+  StatementBlock(std::string_view line_end, std::span<char> text)
+      : text_(text), line_end_(line_end) {}
 
   // Fills the block with the statements for k = first .. first + count - 1, count at
   // most the lines it has room for.
@@ -151,18 +158,17 @@ class StatementBlock {
     ++*digit;
   }
 
-  std::vector<char> text_;
+  std::span<char> text_;
   std::string_view line_end_;
   std::size_t size_ = 0;
   std::int64_t first_ = 0;
 };
 
-}  // namespace
-
-bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last, LineEnd end) {
+bool write_links(Sink& out, std::int64_t first, std::int64_t last, LineEnd end,
+                 std::span<char> memory) {
   if (first > last) return true;
   const std::int64_t lines = std::min(kBlockLines, last - first + 1);
-  StatementBlock block(text_of(end), lines);
+  StatementBlock block(text_of(end), memory);
   block.format(first, lines);
   while (true) {
     if (!out.put(block.text())) return false;
@@ -176,18 +182,33 @@ bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last, LineEnd
   }
 }
 
-bool write_node_statements(Sink& out, std::int32_t n, LineEnd end) {
-  const std::string_view line_end = text_of(end);
-  if (n == 1) return out.put(with_line_ends("node $out integrator $in  &delayed\n", line_end));
+constexpr std::string_view kFirstStatement = "node $s01 integrator $in  &delayed";
+constexpr std::string_view kOnlyStatement = "node $out integrator $in  &delayed";
+
+// The statement that drives $out from the last internal node, for n >= 2.
+std::string last_statement(std::int32_t n, LineEnd end) {
   std::string last = "node $out integrator $s";
-  append_index(last, n - 1);  // the last internal node
-  (last += kTail) += line_end;
-  return out.put(with_line_ends("node $s01 integrator $in  &delayed\n", line_end)) &&
-         write_chain_links(out, 2, n - 1, end) && out.put(last);
+  append_index(last, n - 1);
+  return (last += kTail) += text_of(end);
 }
 
-bool write_chain_netlist(Sink& out, std::int32_t n, std::string_view creation_time,
-                         std::string_view command, LineEnd end) {
+}  // namespace
+
+bool write_chain_links(Sink& out, std::int64_t first, std::int64_t last, LineEnd end) {
+  std::vector<char> memory = block_memory(last - first + 1);
+  return write_links(out, first, last, end, memory);
+}
+
+bool write_node_statements(Sink& out, std::int32_t n, LineEnd end) {
+  const std::string_view line_end = text_of(end);
+  if (n == 1) return out.put(std::string(kOnlyStatement) += line_end);
+  return out.put(std::string(kFirstStatement) += line_end) &&
+         write_chain_links(out, 2, n - 1, end) && out.put(last_statement(n, end));
+}
+
+ChainNetlist::ChainNetlist(std::int32_t n, std::string_view creation_time, std::string_view command,
+                           LineEnd end)
+    : n_(n), end_(end), block_(block_memory(static_cast<std::int64_t>(n) - 2)) {
   std::string head;
   head.reserve(1024 + command.size());
   head += "cell_interface  $out  $dummy  $in\n\n";
@@ -198,7 +219,13 @@ bool write_chain_netlist(Sink& out, std::int32_t n, std::string_view creation_ti
   head += "\n# Creation Time        : ";
   head += creation_time;
   head += "\n# By Command ";
+  // A line break would end the comment and let the rest of the command be read as a
+  // statement.
+  const std::size_t command_at = head.size();
   head += command;
+  std::replace_if(
+      head.begin() + static_cast<std::ptrdiff_t>(command_at), head.end(),
+      [](char c) { return c == '\n' || c == '\r'; }, ' ');
   head += "\n\n# Generator Version ";
   head += kGeneratorVersion;
   head += "\n# From C source : '";
@@ -215,11 +242,31 @@ bool write_chain_netlist(Sink& out, std::int32_t n, std::string_view creation_ti
     append_index(head, n - 1);
     head += kSketchManyTail;
   }
+  // The first statement goes with the header and the trailer with the last statement,
+  // so that a short chain takes one or two writes.
+  head += n == 1 ? kOnlyStatement : kFirstStatement;
+  head += '\n';
+  std::string tail =
+      "\n# *****************************************************\n"
+      "\n# *****************************************************\n";
   const std::string_view line_end = text_of(end);
-  return out.put(with_line_ends(head, line_end)) && write_node_statements(out, n, end) &&
-         out.put(with_line_ends("\n# *****************************************************\n"
-                                "\n# *****************************************************\n",
-                                line_end));
+  if (n == 1) {
+    head_ = with_line_ends(head + tail, line_end);
+  } else {
+    head_ = with_line_ends(head, line_end);
+    tail_ = last_statement(n, end) + with_line_ends(tail, line_end);
+  }
+}
+
+bool ChainNetlist::write(Sink& out) {
+  return out.put(head_) && write_links(out, 2, static_cast<std::int64_t>(n_) - 1, end_, block_) &&
+         (tail_.empty() || out.put(tail_));
+}
+
+bool write_chain_netlist(Sink& out, std::int32_t n, std::string_view creation_time,
+                         std::string_view command, LineEnd end) {
+  ChainNetlist netlist(n, creation_time, command, end);
+  return netlist.write(out);
 }
 
 }  // namespace gorvic

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "gorvic/sink.hpp"
 
@@ -21,9 +23,27 @@ inline constexpr LineEnd kNativeLineEnd = LineEnd::kCrLf;
 inline constexpr LineEnd kNativeLineEnd = LineEnd::kLf;
 #endif
 
-// Writes the whole netlist (n + 27 lines) for 1 <= n <= INT32_MAX. Stops at the first
-// write the sink refuses and returns false; true when everything was written. Every
-// '\n' of the text, those in `command` too, is written as `end`.
+// The whole netlist (n + 27 lines) for 1 <= n <= INT32_MAX, with every byte of memory its
+// writing needs taken when it is made: once the output file is open, the run can no
+// longer fail for want of memory, and a file written in place is not cut short by it.
+class ChainNetlist {
+ public:
+  // A line break in `command` is written as a blank: the command stays one comment line.
+  ChainNetlist(std::int32_t n, std::string_view creation_time, std::string_view command,
+               LineEnd end = LineEnd::kLf);
+
+  // Writes it all; stops at the first write the sink refuses and returns false.
+  bool write(Sink& out);
+
+ private:
+  std::int32_t n_;
+  LineEnd end_;
+  std::string head_;  // the header, the sketch and the first statement
+  std::string tail_;  // the last statement and the trailer, from n = 2
+  std::vector<char> block_;
+};
+
+// Makes and writes a ChainNetlist.
 bool write_chain_netlist(Sink& out, std::int32_t n, std::string_view creation_time,
                          std::string_view command, LineEnd end = LineEnd::kLf);
 
