@@ -1,15 +1,21 @@
 // The command run as a process, from a POSIX shell: exit status, standard error,
-// standard output and the file left behind.
+// standard output, and the file left behind with its metadata.
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "test_support.hpp"
 
@@ -29,6 +35,24 @@ struct Outcome {
   std::string err;
 };
 
+// Owner, group, mode and every extended attribute (ACLs among them) of a file.
+std::string metadata(const fs::path& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return "missing";
+  std::string text = std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid) + " " +
+                     std::to_string(status.st_mode & 07777);
+  std::vector<char> names(1 << 16);
+  const ssize_t size = ::listxattr(path.c_str(), names.data(), names.size());
+  std::map<std::string, std::string> attributes;
+  for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::string(&names[at]).size()) + 1) {
+    std::vector<char> value(1 << 16);
+    const ssize_t length = ::getxattr(path.c_str(), &names[at], value.data(), value.size());
+    attributes[&names[at]] = length < 0 ? "?" : std::string(value.data(), length);
+  }
+  for (const auto& [name, value] : attributes) text += " " + name + "=" + value;
+  return text;
+}
+
 class Command : public ScratchDir {
  protected:
   // A caller's shell leaves these signals at their defaults, and a shell cannot restore
@@ -36,27 +60,35 @@ class Command : public ScratchDir {
   // job, and so in a test run started from one): so the test process resets them.
   void SetUp() override {
     ScratchDir::SetUp();
-    for (const int signal_number : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal_number :
+         {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN + 1}) {
       std::signal(signal_number, SIG_DFL);
     }
   }
+  void TearDown() override {
+    unmount();
+    if (!copy_.empty()) fs::remove_all(copy_.parent_path());
+    ScratchDir::TearDown();
+  }
 
-  // Runs `script` under bash in the test's directory, where $GORVIC is the command;
-  // returns the status of the script's last command.
+  // Runs `script` under bash in the test's directory, where $GORVIC is the command and
+  // $INTERPOSE the library that changes what it meets (interpose.c); returns the status
+  // of the script's last command.
   Outcome shell(const std::string& script) const {
     // exec: no shell between this process and the script, to report how it ended.
-    const std::string command = "cd " + quote(dir_.string()) +
-                                " && export GORVIC=" + quote(GORVIC_EXE) +
-                                " SOURCE_DATE_EPOCH=" + kEpoch + " && exec bash -c " +
-                                quote(script) + " >stdout.txt 2>stderr.txt";
+    const std::string command =
+        "cd " + quote(dir_.string()) + " && export GORVIC=" + quote(command_path()) +
+        " INTERPOSE=" + quote(kInterpose) + " SOURCE_DATE_EPOCH=" + kEpoch + " && exec bash -c " +
+        quote(script) + " >" + quote(dir_.string() + "-stdout") + " 2>" +
+        quote(dir_.string() + "-stderr");
     const int raw = std::system(command.c_str());
     // A signal that ended the script counts as a shell counts it: 128 and its number.
     Outcome o{WIFEXITED(raw)     ? WEXITSTATUS(raw)
               : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw)
                                  : -1,
-              read_file(dir_ / "stdout.txt"), read_file(dir_ / "stderr.txt")};
-    fs::remove(dir_ / "stdout.txt");
-    fs::remove(dir_ / "stderr.txt");
+              read_file(dir_.string() + "-stdout"), read_file(dir_.string() + "-stderr")};
+    fs::remove(dir_.string() + "-stdout");
+    fs::remove(dir_.string() + "-stderr");
     return o;
   }
 
@@ -66,15 +98,69 @@ class Command : public ScratchDir {
     for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename());
     return names;
   }
+
+  // Root may write anywhere: this runs a script as an ordinary user instead, with
+  // $GORVIC a copy of the command that such a user can reach, wherever the build lies.
+  std::string as_user(const std::string& script) {
+    if (copy_.empty()) {
+      std::string folder = (fs::temp_directory_path() / "gorvic-bin-XXXXXX").string();
+      EXPECT_NE(::mkdtemp(folder.data()), nullptr);
+      copy_ = fs::path(folder) / "gorvic";
+      fs::copy_file(GORVIC_EXE, copy_);
+      fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    }
+    return "setpriv --reuid=65534 --regid=65534 --clear-groups bash -c " + quote(script);
+  }
+
+  // A tmpfs with `options` (as mount(8) takes them) over the test's directory, in a mount
+  // namespace of this process's own, so that no mount outlives it. Root only.
+  void mount_tmpfs(const std::string& options) {
+    static const bool private_mounts =
+        ::unshare(CLONE_NEWNS) == 0 &&
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    ASSERT_TRUE(private_mounts);
+    ASSERT_EQ(::mount("none", dir_.c_str(), "tmpfs", 0, options.c_str()), 0) << options;
+    mounted_ = true;
+  }
+  // Undoes mount_tmpfs(), with whatever a script mounted on the file in it.
+  void unmount() {
+    if (!mounted_) return;
+    ::umount2((dir_ / "out.net").c_str(), MNT_DETACH);
+    ::umount2(dir_.c_str(), MNT_DETACH);
+    mounted_ = false;
+  }
+
+ private:
+  std::string command_path() const { return copy_.empty() ? GORVIC_EXE : copy_.string(); }
+
+#ifdef GORVIC_INTERPOSE
+  static constexpr const char* kInterpose = GORVIC_INTERPOSE;
+#else
+  static constexpr const char* kInterpose = "";
+#endif
+  fs::path copy_;
+  bool mounted_ = false;
 };
 
-// Sends `signal` to the command while it writes its new file, under a file-size limit in
-// case the signal never comes: the script becomes the command, so $$ is the command's.
-std::string interrupted_by(const std::string& signal) {
-  return "ulimit -f 1000000; (while kill -0 $$ 2>/dev/null &&"
-         " [ -z \"$(find . -name '.out.net.*' -size +100k)\" ]; do sleep 0.01; done;"
-         " kill -" +
-         signal + " $$) & exec \"$GORVIC\" out.net 2147483647 in";
+#ifdef GORVIC_INTERPOSE
+// The command on a file system without unnamed files (NFS, old kernels): it writes a hidden
+// file beside the target, which a signal handler must remove.
+const std::string kNamed =
+    "env LD_PRELOAD=\"$INTERPOSE\" GORVIC_TEST_NO_TMPFILE=1"
+    " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" ";
+#endif
+
+// Sends `signal` to the command once it has written a megabyte to `target` (and done
+// `meanwhile`), under a file-size limit in case the signal never comes. The script
+// becomes the command, run through `through`, so $$ is the command's.
+std::string interrupted_by(const std::string& signal, const std::string& through = "",
+                           const std::string& meanwhile = "",
+                           const std::string& target = "out.net") {
+  return "ulimit -f 1000000 -c 0; (while w=$(sed -n 's/^wchar: //p' /proc/$$/io 2>/dev/null) &&"
+         " [ \"${w:-0}\" -lt 1000000 ]; do sleep 0.01; done; " +
+         meanwhile + " kill -" + signal + " $$ 2>/dev/null) & exec " + through + "\"$GORVIC\" " +
+         target + " 2147483647 in";
 }
 
 TEST_F(Command, WritesTheNetlistAndPrintsNothing) {
@@ -102,6 +188,10 @@ TEST_F(Command, CopiesAnyCommandNameVerbatim) {
 
 TEST_F(Command, FailsWithADiagnosticAndLeavesTheTargetAsItWas) {
   const std::string close = kError + " Can't close output generator file <out.net>\n";
+  // A path of 4090 bytes: a longer name beside the target would pass PATH_MAX.
+  std::string long_path = "L";
+  while (long_path.size() + 251 + 8 <= 4090) long_path += "/" + std::string(250, 'd');
+  long_path += "/" + std::string(4090 - 8 - long_path.size() - 1, 'e') + "/out.net";
   const struct {
     std::string script;
     int status;
@@ -123,13 +213,36 @@ TEST_F(Command, FailsWithADiagnosticAndLeavesTheTargetAsItWas) {
       {"SOURCE_DATE_EPOCH=12x \"$GORVIC\" out.net 3 in", 1,
        kError + " SOURCE_DATE_EPOCH <12x> is not a decimal count of seconds\n"},
       {"ulimit -f 64; \"$GORVIC\" out.net 1000000 in", 1, close},
+      // Where no name fits beside the target, the target is still never written in place.
+      {"mkdir -p " + long_path.substr(0, long_path.size() - 8) +
+           " && { [ ! -e out.net ] || mv out.net " + long_path + "; }; ulimit -f 64; \"$GORVIC\" " +
+           long_path + " 1000000 in; s=$?; { [ ! -e " + long_path + " ] || mv " + long_path +
+           " .; }; rm -r L; exit $s",
+       1, kError + " Can't close output generator file <" + long_path + ">\n"},
+      // Any signal, even one that cannot be caught, leaves nothing behind.
       {interrupted_by("INT"), 130, ""},
       {interrupted_by("TERM"), 143, ""},
+      {interrupted_by("KILL"), 128 + SIGKILL, ""},
+      {interrupted_by("QUIT"), 128 + SIGQUIT, ""},
+#ifdef GORVIC_INTERPOSE
+      // A signal that comes once the netlist is written stops the run before the rename.
+      {"LD_PRELOAD=\"$INTERPOSE\" GORVIC_TEST_SIGNAL_PENDING=2"
+       " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\""
+       " exec \"$GORVIC\" out.net 3 in",
+       130, ""},
+      // Without unnamed files, the hidden file is removed by every signal that ends the
+      // process, also after its directory was renamed.
+      {interrupted_by("USR1", kNamed), 128 + SIGUSR1, ""},
+      {interrupted_by("ALRM", kNamed), 128 + SIGALRM, ""},
+      {interrupted_by("RTMIN+1", kNamed), 128 + SIGRTMIN + 1, ""},
+      {interrupted_by("TERM", kNamed, "mv \"$PWD\" \"$PWD-moved\";", "\"$PWD/out.net\""), 143, ""},
+#endif
   };
   for (const bool existing : {false, true}) {
     for (const auto& c : cases) {
       if (existing) std::ofstream(path("out.net")) << "precious\n";
       const Outcome o = shell(c.script);
+      if (fs::exists(dir_.string() + "-moved")) fs::rename(dir_.string() + "-moved", dir_);
       EXPECT_EQ(o.status, c.status) << c.script;
       EXPECT_EQ(o.out, "") << c.script;
       EXPECT_EQ(o.err, c.err) << c.script;
@@ -167,6 +280,16 @@ TEST_F(Command, WritesThroughWhatThePathNames) {
       // Standard output as the shell set it up: appended to, not truncated.
       {"echo first >log.txt && gen /dev/stdout >>log.txt", "", "log.txt", "first\n"},
       {"echo first >log2.txt && gen /dev/fd/3 3>>log2.txt", "", "log2.txt", "first\n"},
+      // So does any other spelling of such a name, and a link to one.
+      {"echo first >log3.txt && gen /dev/./stdout >>log3.txt", "", "log3.txt", "first\n"},
+      {"echo first >log4.txt && gen //dev/stdout >>log4.txt", "", "log4.txt", "first\n"},
+      {"echo first >log5.txt && gen /proc/thread-self/fd/1 >>log5.txt", "", "log5.txt", "first\n"},
+      {"echo first >log6.txt && ln -s /dev/stdout out-link && gen out-link >>log6.txt", "",
+       "log6.txt", "first\n"},
+      // A deleted file is written through its descriptor, not made anew under its old name.
+      {"exec 5>gone.net && echo first >&5 && rm gone.net && gen /dev/./fd/5 &&"
+       " cat /dev/fd/5 >kept.net && ! ls gone*",
+       "", "kept.net", "first\n"},
   };
   for (const auto& c : cases) {
     const Outcome o = shell("gen() { (exec -a gen \"$GORVIC\" \"$1\" 100 in); }; " + c.script);
@@ -224,17 +347,12 @@ TEST_F(Command, WritesInPlaceOnlyInADirectoryWithoutWritePermission) {
   fs::permissions(path("locked"), fs::perms::owner_read | fs::perms::owner_exec |
                                       fs::perms::group_read | fs::perms::group_exec |
                                       fs::perms::others_read | fs::perms::others_exec);
-  // Root may write anywhere: run the command as an ordinary user instead, if it can.
-  std::string as_user;
-  if (geteuid() == 0) {
-    as_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    if (shell(as_user + "test -x \"$GORVIC\"").status != 0) {
-      GTEST_SKIP() << "running as root, and no ordinary user can run " << GORVIC_EXE;
-    }
-  }
-  const Outcome refused = shell(as_user + "\"$GORVIC\" locked/out.net 3 in");
+  const auto run = [this](const std::string& script) {
+    return shell(geteuid() == 0 ? as_user(script) : script);
+  };
+  const Outcome refused = run("\"$GORVIC\" locked/out.net 3 in");
   // A writable file there is written in place, as nothing new can stand beside it.
-  const Outcome in_place = shell(as_user + "\"$GORVIC\" locked/old.net 100 in");
+  const Outcome in_place = run("\"$GORVIC\" locked/old.net 100 in");
   fs::permissions(path("locked"), fs::perms::owner_all);
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.err, kError + " Can't open output file <\"locked/out.net\">\n");
@@ -242,6 +360,110 @@ TEST_F(Command, WritesInPlaceOnlyInADirectoryWithoutWritePermission) {
   EXPECT_EQ(in_place.status, 0) << in_place.err;
   EXPECT_EQ(shell("\"$GORVIC\" fresh.net 100 in").status, 0);
   EXPECT_EQ(read_file(path("locked/old.net")), read_file(path("fresh.net")));
+}
+
+// Where the system guards the target (no room, a mount, an attribute, another owner), it
+// is replaced by an identical file, written in place, or left as it was: never cut short,
+// never with its owner, mode, ACL or attributes changed. Each row runs on a tmpfs of its
+// own, with and without unnamed files; they need root, as CI is.
+TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounts, chattr and a second user need root";
+  const std::string netlist = read_file(GORVIC_TEST_DATA "/chain-100.net");
+  const std::string open = kError + " Can't open output file <\"out.net\">\n";
+  const std::string close = kError + " Can't close output generator file <out.net>\n";
+  const std::string gen = "exec -a gen \"$GORVIC\" out.net 100 in";
+  const struct {
+    std::string tmpfs;  // its mount options
+    std::string setup;  // run first, as root, on a file "precious"
+    std::string script;
+    int status;
+    std::string err;
+    bool replaced;  // the target holds the netlist afterwards, else "precious"
+    std::set<std::string> listing;
+  } cases[] = {
+      // No inode for a new file: it is not written in place instead.
+      {"size=2m,nr_inodes=2", "", "\"$GORVIC\" out.net 100000 in", 1, open, false, {"out.net"}},
+      // Full, with standard error on the same file system: the new file goes first.
+      {"size=1m",
+       "",
+       "\"$GORVIC\" out.net 100000 in 2>err.log; s=$?; cat err.log >&2; exit $s",
+       1,
+       close,
+       false,
+       {"out.net", "err.log"}},
+      // ACLs and extended attributes go with the replacement.
+      {"size=4m",
+       "chmod 0640 out.net && setfattr -n user.tag -v 1 out.net &&"
+       " setfacl -m u:nobody:rw out.net",
+       gen,
+       0,
+       "",
+       true,
+       {"out.net"}},
+      // What cannot be renamed over is written in place: a bind mount, a name in an
+      // append-only directory, another user's file in a sticky directory.
+      {"size=4m",
+       "echo other >source && mount --bind source out.net",
+       gen,
+       0,
+       "",
+       true,
+       {"out.net", "source"}},
+      {"size=4m", "chattr +a .", gen, 0, "", true, {"out.net"}},
+      {"size=4m,mode=1777", "chmod 0666 out.net", as_user(gen), 0, "", true, {"out.net"}},
+      // An append-only file is refused before anything is written.
+      {"size=4m", "chattr +a out.net", gen, 1, open, false, {"out.net"}},
+  };
+  std::vector<std::string> ways = {""};
+#ifdef GORVIC_INTERPOSE
+  ways.push_back(kNamed);
+#endif
+  for (const std::string& way : ways) {
+    for (const auto& c : cases) {
+      mount_tmpfs(c.tmpfs);
+      std::ofstream(path("out.net")) << "precious\n";
+      ASSERT_EQ(shell(c.setup).status, 0) << c.setup;
+      const std::string before = metadata(path("out.net"));
+      // `way` is an env command; its assignments go to the whole script.
+      const std::string script =
+          way.empty() ? c.script : "export " + way.substr(4) + "; " + c.script;
+      const Outcome o = shell(script);
+      const std::string row = "[" + c.setup + "] " + script;
+      EXPECT_EQ(o.status, c.status) << row;
+      EXPECT_EQ(o.err, c.err) << row;
+      EXPECT_EQ(read_file(path("out.net")), c.replaced ? netlist : "precious\n") << row;
+      EXPECT_EQ(metadata(path("out.net")), before) << row;
+      EXPECT_EQ(listing(), c.listing) << row;
+      unmount();
+    }
+  }
+}
+
+// However little memory the process may have, it ends with the netlist written or with a
+// diagnostic, the target as it was and nothing beside it: never by an abort.
+TEST_F(Command, FailsCleanlyForWantOfMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#else
+  const std::string netlist_start = "cell_interface  $out  $dummy  $in\n";
+  int short_of_memory = 0;
+  for (int kib = 2000; kib <= 20000; kib += 100) {
+    std::ofstream(path("out.net")) << "precious\n";
+    const Outcome o = shell("ulimit -v " + std::to_string(kib) + "; \"$GORVIC\" out.net 100000 in");
+    if (o.status == 127) continue;  // too little even to load the program
+    const std::string text = read_file(path("out.net"));
+    if (o.status == 0) {
+      EXPECT_EQ(text.substr(0, netlist_start.size()), netlist_start) << kib;
+      continue;
+    }
+    ++short_of_memory;
+    EXPECT_EQ(o.status, 1) << kib;
+    EXPECT_EQ(o.err, kError + " Out of memory\n") << kib;
+    EXPECT_EQ(text, "precious\n") << kib;
+    EXPECT_EQ(listing(), std::set<std::string>{"out.net"}) << kib;
+  }
+  EXPECT_GT(short_of_memory, 0) << "no limit was tight enough to try";
+#endif
 }
 
 }  // namespace

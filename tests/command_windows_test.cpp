@@ -1,6 +1,7 @@
 // The command run as a Windows process (under wine on Linux): line ends are CR LF in the
 // netlist and on standard error, and * and ? in arguments are expanded to file names.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -142,6 +143,38 @@ TEST_F(WindowsCommand, LeavesATargetHeldOpenByAnotherProgramAsItWas) {
   held.close();
   EXPECT_EQ(read_file("held.net"), "precious");
   EXPECT_EQ(listing(), std::set<std::string>{"held.net"});
+}
+
+// The new file goes with the process however it ends: it was created to be deleted when its
+// handle closes, and kept only at the rename.
+TEST_F(WindowsCommand, LeavesNothingBehindWhenKilled) {
+  std::ofstream("out.net") << "precious";
+  std::string line(1, '"');  // appended, not added: g++ 12 warns wrongly on "\"" + string
+  line += native(GORVIC_EXE);
+  line += "\" out.net 20000000 in";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
+  // Killed once it has written a megabyte beside the target.
+  const auto writing = [] {
+    for (const auto& entry : fs::directory_iterator(".")) {
+      std::error_code error;
+      if (entry.path().filename().string()[0] == '.' &&
+          fs::file_size(entry.path(), error) > (1u << 20)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  for (int tries = 0; tries < 2000 && !writing(); ++tries) Sleep(5);
+  TerminateProcess(process.hProcess, 9);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(listing(), std::set<std::string>{"out.net"});
+  EXPECT_EQ(read_file("out.net"), "precious");
 }
 
 TEST_F(WindowsCommand, RefusesAMalformedSourceDateEpoch) {

@@ -1,12 +1,13 @@
 #include "gorvic/cli.hpp"
 
+#include <cstdlib>
+#include <new>
 #include <string>
 
 #include "gorvic/clock.hpp"
 #include "gorvic/count.hpp"
 #include "gorvic/netlist.hpp"
 #include "gorvic/output_file.hpp"
-#include "gorvic/sink.hpp"
 
 namespace gorvic {
 namespace {
@@ -28,9 +29,33 @@ void report_wrong_count(std::FILE* err, int argc, const char* const* argv) {
                command_name(argc, argv));
 }
 
-}  // namespace
+// Where out_of_memory() speaks: the run's standard error.
+std::FILE* error_stream = stderr;
 
-int run(int argc, const char* const* argv, std::FILE* err, const char* source_date_epoch) {
+// Memory exhausted. The C++ runtime may then lack even the memory to throw, so the run
+// ends here: with the new file gone (the system removes an unnamed one), the target as it
+// was (nothing truncates it before the last allocation), and a diagnostic.
+[[noreturn]] void out_of_memory() {
+  abandon_new_file();
+  std::fprintf(error_stream, "%s Out of memory\n", kErrorLine);
+  std::fflush(error_stream);
+  std::_Exit(1);
+}
+
+enum class Written { kYes, kNotOpened, kNotClosed };
+
+// Writes the netlist to `path`. Whatever happens, the output file is done with when this
+// returns: a new file is removed before anything is said, so a diagnostic finds the room
+// that the half netlist took (standard error on the same full disk).
+Written write_netlist(const char* path, ChainNetlist& netlist) {
+  OutputFile file(path);
+  if (!file.is_open()) return Written::kNotOpened;
+  // Only a whole netlist takes the target's place; closing can fail even after every
+  // write was taken. Either failure leaves the target as it was.
+  return netlist.write(file) && file.commit() ? Written::kYes : Written::kNotClosed;
+}
+
+int run_checked(int argc, const char* const* argv, std::FILE* err, const char* source_date_epoch) {
   // The time is taken first, before anything else can fail or take time.
   const auto time_text = creation_time(source_date_epoch);
   if (!time_text) {
@@ -55,23 +80,30 @@ int run(int argc, const char* const* argv, std::FILE* err, const char* source_da
     return 1;
   }
 
-  OutputFile file(path);
-  if (!file.stream()) {
-    std::fprintf(err, "%s Can't open output file <\"%s\">\n", kErrorLine, path);
-    return 1;
+  // All the memory the writing needs is taken before the file is opened, so that running
+  // out of it never finds a target cut short.
+  ChainNetlist netlist(*n, *time_text, command_name(argc, argv), kNativeLineEnd);
+  switch (write_netlist(path, netlist)) {
+    case Written::kYes:
+      return 0;
+    case Written::kNotOpened:
+      std::fprintf(err, "%s Can't open output file <\"%s\">\n", kErrorLine, path);
+      return 1;
+    case Written::kNotClosed:
+      break;
   }
-  // The writer hands over few, large blocks: a stream buffer would only add a copy and a
-  // second system call per block.
-  std::setvbuf(file.stream(), nullptr, _IONBF, 0);
-  StreamSink sink(file.stream());
-  // Only a whole netlist takes the target's place; closing can fail even after every
-  // write was taken. Either failure leaves the target as it was.
-  if (!write_chain_netlist(sink, *n, *time_text, command_name(argc, argv), kNativeLineEnd) ||
-      !file.commit()) {
-    std::fprintf(err, "%s Can't close output generator file <%s>\n", kErrorLine, path);
-    return 1;
-  }
-  return 0;
+  std::fprintf(err, "%s Can't close output generator file <%s>\n", kErrorLine, path);
+  return 1;
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv, std::FILE* err, const char* source_date_epoch) {
+  error_stream = err;
+  const std::new_handler previous = std::set_new_handler(out_of_memory);
+  const int status = run_checked(argc, argv, err, source_date_epoch);
+  std::set_new_handler(previous);
+  return status;
 }
 
 }  // namespace gorvic

@@ -2,7 +2,6 @@
 // benchmarks can capture or discard the text without a file.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -14,16 +13,6 @@ class Sink {
   // Appends `text`; false when it was not all written. The writer stops at the first
   // false, so a sink need not stay usable after one.
   virtual bool put(std::string_view text) = 0;
-};
-
-// Writes through a C stream.
-class StreamSink final : public Sink {
- public:
-  explicit StreamSink(std::FILE* stream) : stream_(stream) {}
-  bool put(std::string_view text) override;
-
- private:
-  std::FILE* stream_;
 };
 
 // Collects the text in memory.

@@ -1,0 +1,652 @@
+// The output file on Linux. A replacement is created with O_TMPFILE in the target's
+// directory: it has no name while it is written, so a kill by any signal, SIGKILL
+// included, leaves nothing, and it is linked and renamed over the target only when
+// complete. Where the file system has no unnamed files (NFS, old kernels) it is created
+// under a hidden name, which a handler removes when a signal ends the process.
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gorvic/output_file.hpp"
+#include "gorvic/output_file_platform.hpp"
+
+static_assert(sizeof(off_t) >= 8, "a netlist grows past 2 GiB: build with large-file support");
+
+namespace gorvic::detail {
+namespace {
+
+// ---- Interruptions ---------------------------------------------------------------------
+
+// What a named new file's handler removes: written only while the signals are held.
+std::atomic<int> guarded_directory{-1};
+char guarded_name[NAME_MAX + 1];
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// The signals whose default action ends the process.
+sigset_t terminating_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal_number : {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                                  SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+                                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS}) {
+    sigaddset(&set, signal_number);
+  }
+#ifdef SIGSTKFLT
+  sigaddset(&set, SIGSTKFLT);
+#endif
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    sigaddset(&set, signal_number);
+  }
+  return set;
+}
+
+extern "C" void remove_guarded_file(int signal_number) {
+  const int saved_errno = errno;
+  if (const int directory = guarded_directory.load(); directory >= 0) {
+    ::unlinkat(directory, guarded_name, 0);
+  }
+  // Then end by the same signal, so that the caller sees what ended the run: it is
+  // blocked while this runs, and takes its default action when this returns.
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  ::sigaction(signal_number, &default_action, nullptr);
+  ::raise(signal_number);
+  errno = saved_errno;
+}
+
+// The signals that end the process, while a new file is made, written and published.
+// hold() makes them wait until release() (or the end of this object); guard() has them
+// remove a named new file before they end the process. Whatever this changed is put
+// back when it goes.
+class Interruptions {
+ public:
+  Interruptions() : signals_(terminating_signals()) {}
+  ~Interruptions() {
+    unguard();
+    release();
+  }
+  Interruptions(const Interruptions&) = delete;
+  Interruptions& operator=(const Interruptions&) = delete;
+
+  void hold() {
+    if (!held_) ::sigprocmask(SIG_BLOCK, &signals_, &saved_mask_);
+    held_ = true;
+  }
+  // A held signal that came takes effect here: most end the process.
+  void release() {
+    if (held_) ::sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
+    held_ = false;
+  }
+  bool pending() const {
+    sigset_t pending;
+    if (::sigpending(&pending) != 0) return false;
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+      if (sigismember(&signals_, signal_number) == 1 && sigismember(&pending, signal_number) == 1) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Call with the signals held. A signal ignored at the start stays ignored (nohup).
+  void guard(int directory, const std::string& name) {
+    std::snprintf(guarded_name, sizeof guarded_name, "%s", name.c_str());
+    guarded_directory = directory;
+    if (guarding_) return;
+    struct sigaction action {};
+    action.sa_handler = remove_guarded_file;
+    action.sa_mask = signals_;
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+      if (sigismember(&signals_, signal_number) != 1 ||
+          ::sigaction(signal_number, nullptr, &saved_actions_[signal_number]) != 0 ||
+          saved_actions_[signal_number].sa_handler == SIG_IGN) {
+        continue;
+      }
+      if (::sigaction(signal_number, &action, nullptr) == 0) sigaddset(&guarded_, signal_number);
+    }
+    guarding_ = true;
+  }
+  // The name no longer needs removing: it was published, or removed.
+  void unguard() {
+    guarded_directory = -1;
+    if (!guarding_) return;
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+      if (sigismember(&guarded_, signal_number) == 1) {
+        ::sigaction(signal_number, &saved_actions_[signal_number], nullptr);
+      }
+    }
+    sigemptyset(&guarded_);
+    guarding_ = false;
+  }
+
+ private:
+  sigset_t signals_;
+  sigset_t saved_mask_{};
+  sigset_t guarded_{};
+  struct sigaction saved_actions_[NSIG] {};
+  bool held_ = false;
+  bool guarding_ = false;
+};
+
+// ---- What a path names -----------------------------------------------------------------
+
+std::vector<std::string_view> components(std::string_view path) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+int descriptor_number(std::string_view digits) {
+  if (digits.empty() || digits.size() > 9 || (digits[0] == '0' && digits.size() > 1)) return -1;
+  int number = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return -1;
+    number = number * 10 + (c - '0');
+  }
+  return number;
+}
+
+// The descriptor that a name of the /dev/fd family gives in so many words, blanks and
+// "." components aside; -1 for any other name. These hold even where /dev or /proc is
+// missing (the command alone in an empty root).
+int spelled_descriptor(std::string_view path) {
+  if (path.empty() || path[0] != '/') return -1;
+  std::string clean;
+  for (const std::string_view part : components(path)) {
+    if (part != ".") (clean += '/') += part;
+  }
+  if (clean == "/dev/stdin") return 0;
+  if (clean == "/dev/stdout") return 1;
+  if (clean == "/dev/stderr") return 2;
+  for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/"}) {
+    if (clean.starts_with(prefix))
+      return descriptor_number(std::string_view(clean).substr(prefix.size()));
+  }
+  return -1;
+}
+
+bool same_file(const char* a, const char* b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+std::string joined(const std::string& directory, std::string_view name) {
+  if (directory.empty()) return std::string(name);
+  return directory.back() == '/' ? directory + std::string(name)
+                                 : directory + '/' + std::string(name);
+}
+
+struct Resolved {
+  int descriptor = -1;  // the path names this open descriptor
+  bool direct = false;  // it leads through another process's descriptor or the like
+  std::string path;     // else, what it names, its symbolic links followed
+};
+
+// Follows `path` as the kernel would, to find whether it leads to one of the process's
+// own descriptors (/dev/./stdout, //dev/fd/1, /proc/thread-self/fd/1, a link to any of
+// them): opening that would open its file anew, truncate it and lose what the caller set
+// up (appending), or, for a deleted file, create a new one under its old name plus
+// " (deleted)". The links of /proc that lead to files are never followed by their text.
+Resolved resolve(const std::string& path) {
+  if (const int descriptor = spelled_descriptor(path); descriptor >= 0)
+    return {descriptor, false, {}};
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return {-1, false, path};
+
+  std::vector<std::string> todo;  // the components still to walk, the next one last
+  const auto push = [&todo](std::string_view text) {
+    const auto parts = components(text);
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part) todo.emplace_back(*part);
+  };
+  push(path);
+  std::string done = path[0] == '/' ? "/" : "";  // "" is the working directory
+  for (int links = 0; !todo.empty();) {
+    const std::string part = std::move(todo.back());
+    todo.pop_back();
+    if (part == ".") continue;
+    if (part == "..") {  // the links before it are followed, so this is the real parent
+      if (done.empty() || done == ".." || done.ends_with("/..")) {
+        done = joined(done, "..");  // above the working directory
+      } else if (done != "/") {
+        const auto cut = done.rfind('/');
+        done.erase(cut == std::string::npos ? 0 : cut == 0 ? 1 : cut);
+      }
+      continue;
+    }
+    std::string next = joined(done, part);
+    if (::lstat(next.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      done = std::move(next);
+      continue;
+    }
+    const std::string holder = done.empty() ? "." : done;
+    struct statfs file_system {};
+    const bool on_proc =
+        ::statfs(holder.c_str(), &file_system) == 0 && file_system.f_type == PROC_SUPER_MAGIC;
+    if (on_proc && todo.empty() &&
+        (same_file(holder.c_str(), "/proc/self/fd") ||
+         same_file(holder.c_str(), "/proc/thread-self/fd"))) {
+      if (const int descriptor = descriptor_number(part); descriptor >= 0)
+        return {descriptor, false, {}};
+    }
+    std::string text(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : PATH_MAX) + 1,
+                     '\0');
+    const ssize_t length = ::readlink(next.c_str(), text.data(), text.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= text.size() || ++links > 40) {
+      return {-1, false, path};  // opening it fails as it should (ELOOP, say)
+    }
+    text.resize(static_cast<std::size_t>(length));
+    // Such a link in /proc (another process's descriptor, a working directory) leads to a
+    // file that its text only describes: it is opened as named.
+    if (on_proc && (text[0] == '/' || text.find(':') != std::string::npos)) return {-1, true, path};
+    if (text[0] == '/') done.assign(1, '/');  // not = "/": g++ 12 warns wrongly at -O3
+    push(text);
+  }
+  if (const int descriptor = spelled_descriptor(done); descriptor >= 0)
+    return {descriptor, false, {}};
+  return {-1, false, done.empty() ? "." : done};
+}
+
+// ---- Making a replacement identical ----------------------------------------------------
+
+// The names of a file's extended attributes (ACLs among them), NUL-separated.
+std::optional<std::vector<char>> attribute_names(int descriptor) {
+  for (;;) {
+    const ssize_t size = ::flistxattr(descriptor, nullptr, 0);
+    if (size <= 0) {
+      if (size == 0 || errno == ENOTSUP) return std::vector<char>{};
+      return std::nullopt;
+    }
+    std::vector<char> names(static_cast<std::size_t>(size));
+    const ssize_t got = ::flistxattr(descriptor, names.data(), names.size());
+    if (got >= 0) {
+      names.resize(static_cast<std::size_t>(got));
+      return names;
+    }
+    if (errno != ERANGE) return std::nullopt;  // grew meanwhile: again
+  }
+}
+
+std::optional<std::vector<char>> attribute(int descriptor, const char* name) {
+  for (;;) {
+    const ssize_t size = ::fgetxattr(descriptor, name, nullptr, 0);
+    if (size < 0) return std::nullopt;
+    std::vector<char> value(static_cast<std::size_t>(size));
+    const ssize_t got = ::fgetxattr(descriptor, name, value.data(), value.size());
+    if (got >= 0) {
+      value.resize(static_cast<std::size_t>(got));
+      return value;
+    }
+    if (errno != ERANGE) return std::nullopt;
+  }
+}
+
+bool listed(const std::vector<char>& names, std::string_view name) {
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+    if (name == &names[at]) return true;
+  }
+  return false;
+}
+
+// Gives `to` the extended attributes of `from` and no others. An attribute the new file
+// already holds alike (an SELinux label, an ACL inherited from the directory) is left.
+bool copy_attributes(int from, int to) {
+  const auto was = attribute_names(from);
+  const auto now = attribute_names(to);
+  if (!was || !now) return false;
+  for (std::size_t at = 0; at < now->size(); at += std::strlen(&(*now)[at]) + 1) {
+    const char* name = &(*now)[at];
+    if (!listed(*was, name) && ::fremovexattr(to, name) != 0) return false;
+  }
+  for (std::size_t at = 0; at < was->size(); at += std::strlen(&(*was)[at]) + 1) {
+    const char* name = &(*was)[at];
+    const auto value = attribute(from, name);
+    if (!value) return false;
+    if (attribute(to, name) != value &&
+        ::fsetxattr(to, name, value->data(), value->size(), 0) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Owner, group, extended attributes (ACLs), then the mode: a change of owner clears the
+// set-user-ID bits and some attributes, and the mode sets an ACL's mask.
+bool make_identical(int from, const struct stat& was, int to) {
+  struct stat now {};
+  if (::fstat(to, &now) != 0) return false;
+  if ((now.st_uid != was.st_uid || now.st_gid != was.st_gid) &&
+      ::fchown(to, was.st_uid, was.st_gid) != 0) {
+    return false;  // another's file, or a group the process is not in
+  }
+  if (!copy_attributes(from, to) || ::fchmod(to, was.st_mode & 07777) != 0 ||
+      ::fstat(to, &now) != 0) {
+    return false;
+  }
+  return now.st_uid == was.st_uid && now.st_gid == was.st_gid &&
+         (now.st_mode & 07777) == (was.st_mode & 07777);
+}
+
+// A rename cannot replace a mount point (a file bind-mounted over another), nor remove a
+// name from an append-only or immutable directory.
+bool may_rename_over(int existing, const struct stat& status, int directory) {
+  struct statx file {};
+  struct statx folder {};
+  if (::statx(existing, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &file) != 0 ||
+      ::statx(directory, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &folder) != 0) {
+    return false;
+  }
+  if (folder.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) return false;
+  if (file.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) {
+    return (file.stx_attributes & STATX_ATTR_MOUNT_ROOT) == 0;
+  }
+  // Kernels before 5.8 do not tell: a mount from another file system still shows.
+  struct stat holder {};
+  return ::fstat(directory, &holder) == 0 && holder.st_dev == status.st_dev;
+}
+
+// linkat's AT_EMPTY_PATH names an unnamed file without /proc, for a process that may
+// search any directory (root, the command alone in an empty root).
+bool may_link_without_proc() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+  return ::syscall(SYS_capget, &header, data) == 0 &&
+         (data[0].effective & (1u << CAP_DAC_READ_SEARCH)) != 0;
+}
+
+Created refusal(int error) {
+  // The directory takes no new file: written in place, as a shell would.
+  if (error == EACCES || error == EPERM || error == EROFS) return Created::kNotHere;
+  return Created::kFailed;
+}
+
+}  // namespace
+
+// ---- The place -------------------------------------------------------------------------
+
+struct Place {
+  explicit Place(const char* given) : path(given) {}
+  ~Place() {
+    discard();
+    if (existing >= 0) ::close(existing);
+    if (directory >= 0) ::close(directory);
+  }
+  Place(const Place&) = delete;
+  Place& operator=(const Place&) = delete;
+
+  // Closes the file written to, and removes it if it is a new one under a name of its own.
+  bool discard() {
+    const bool closed = descriptor < 0 || ::close(descriptor) == 0;
+    descriptor = -1;
+    if (!temporary.empty()) ::unlinkat(directory, temporary.c_str(), 0);
+    temporary.clear();
+    interruptions.unguard();
+    return closed;
+  }
+
+  std::string path;         // as given
+  std::string target;       // the file it names, links followed
+  std::string name;         // the target's name in its directory
+  int caller = -1;          // the caller's descriptor that `path` names
+  bool had_target = false;  // a file stood under the target's name at the start
+  int existing = -1;        // the target, opened for writing but not truncated
+  struct stat status {};    // the target's
+  int directory = -1;       // the target's directory
+  int descriptor = -1;      // what is written to
+  bool unnamed = false;     // the new file has no name yet
+  bool via_proc = false;    // it is named through /proc/self/fd, else through AT_EMPTY_PATH
+  std::string temporary;    // the new file's hidden name, while it has one
+  Interruptions interruptions;
+};
+
+void PlaceDeleter::operator()(Place* place) const {
+  delete place;
+}
+
+Place* make_place(const char* path) {
+  return new Place(path);
+}
+
+std::uint64_t process_id() {
+  return static_cast<std::uint64_t>(::getpid());
+}
+
+Found examine(Place& place) {
+  if (place.path.empty() || place.path.back() == '/') return Found::kRefused;
+  Resolved resolved = resolve(place.path);
+  if (resolved.descriptor >= 0) {
+    place.caller = resolved.descriptor;
+    return Found::kDescriptor;
+  }
+  if (resolved.direct) return Found::kOther;
+  place.target = std::move(resolved.path);
+  struct stat status {};
+  if (::stat(place.target.c_str(), &status) != 0) {
+    return errno == ENOENT ? Found::kFileOrNothing : Found::kRefused;
+  }
+  if (!S_ISREG(status.st_mode)) return Found::kOther;
+  // What the kernel checks for writing (permissions, read-only, append-only, immutable),
+  // checked by an open that changes nothing. O_NONBLOCK: a FIFO put there meanwhile must
+  // not hang the run.
+  place.existing = ::open(place.target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (place.existing < 0) return Found::kRefused;
+  if (::fstat(place.existing, &place.status) != 0 || !S_ISREG(place.status.st_mode)) {
+    return Found::kOther;
+  }
+  place.had_target = true;
+  return Found::kFileOrNothing;
+}
+
+namespace {
+
+// The new file under a hidden name, for file systems without unnamed files.
+Created create_named(Place& place, mode_t mode) {
+  // Within NAME_MAX too: the handler keeps the name in a buffer of that size.
+  const long longest = ::fpathconf(place.directory, _PC_NAME_MAX);
+  const std::size_t name_max =
+      longest > 0 && longest < NAME_MAX ? static_cast<std::size_t>(longest) : NAME_MAX;
+  for (unsigned try_number = 0; try_number < kNameTries; ++try_number) {
+    std::string name = new_file_name(place.name, try_number, name_max);
+    // Held, so that no signal comes between the file and its handler's knowing of it.
+    place.interruptions.hold();
+    const int descriptor = ::openat(place.directory, name.c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    const int error = errno;
+    if (descriptor >= 0) {
+      place.descriptor = descriptor;
+      place.temporary = std::move(name);
+      place.interruptions.guard(place.directory, place.temporary);
+    }
+    place.interruptions.release();
+    if (descriptor >= 0) return Created::kYes;
+    if (error != EEXIST) return refusal(error);
+  }
+  return Created::kFailed;  // every name taken
+}
+
+}  // namespace
+
+Created create_replacement(Place& place) {
+  const auto cut = place.target.rfind('/');
+  const std::string folder = cut == std::string::npos ? "."
+                             : cut == 0               ? "/"
+                                                      : place.target.substr(0, cut);
+  place.name = cut == std::string::npos ? place.target : place.target.substr(cut + 1);
+  place.directory = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (place.directory < 0) return Created::kFailed;
+  if (place.had_target && !may_rename_over(place.existing, place.status, place.directory)) {
+    return Created::kNotHere;
+  }
+  // Like an open would make it (0666 less the umask), or private until it is like the old.
+  const mode_t mode = place.had_target ? 0600 : 0666;
+  const int unnamed = ::openat(place.directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  if (unnamed >= 0) {
+    // Whether it can be named at the end is known now, not after the netlist is written.
+    char through_proc[32];
+    std::snprintf(through_proc, sizeof through_proc, "/proc/self/fd/%d", unnamed);
+    struct stat linked {};
+    struct stat opened {};
+    place.via_proc = ::stat(through_proc, &linked) == 0 && ::fstat(unnamed, &opened) == 0 &&
+                     linked.st_ino == opened.st_ino && linked.st_dev == opened.st_dev;
+    if (place.via_proc || may_link_without_proc()) {
+      place.descriptor = unnamed;
+      place.unnamed = true;
+    } else {
+      ::close(unnamed);
+    }
+  } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    return refusal(errno);
+  }
+  if (!place.unnamed) {
+    if (const Created created = create_named(place, mode); created != Created::kYes) return created;
+  }
+  if (place.had_target) {
+    if (!make_identical(place.existing, place.status, place.descriptor)) {
+      place.discard();
+      place.unnamed = false;
+      return Created::kNotHere;
+    }
+    ::close(place.existing);
+    place.existing = -1;
+  }
+  return Created::kYes;
+}
+
+bool open_descriptor(Place& place) {
+  // A copy, so that closing it leaves the caller's descriptor as it was.
+  place.descriptor = ::fcntl(place.caller, F_DUPFD_CLOEXEC, 0);
+  return place.descriptor >= 0;
+}
+
+bool open_directly(Place& place) {
+  place.descriptor =
+      ::open(place.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
+  return place.descriptor >= 0;
+}
+
+bool open_in_place(Place& place) {
+  if (place.existing < 0) {
+    place.descriptor =
+        ::open(place.target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
+    return place.descriptor >= 0;
+  }
+  if (::ftruncate(place.existing, 0) != 0 || ::fcntl(place.existing, F_SETFL, 0) != 0) return false;
+  place.descriptor = place.existing;
+  place.existing = -1;
+  return true;
+}
+
+bool write_all(Place& place, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(place.descriptor, text.data(), text.size());
+    if (written <= 0) {
+      if (written < 0 && errno == EINTR) continue;
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+bool close_written(Place& place) {
+  return place.discard();
+}
+
+namespace {
+
+bool link_unnamed(const Place& place, const std::string& name) {
+  if (!place.via_proc) {
+    return ::linkat(place.descriptor, "", place.directory, name.c_str(), AT_EMPTY_PATH) == 0;
+  }
+  char through_proc[32];
+  std::snprintf(through_proc, sizeof through_proc, "/proc/self/fd/%d", place.descriptor);
+  return ::linkat(AT_FDCWD, through_proc, place.directory, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Gives the unnamed file a name: the target's own where there was none, so that nothing
+// needs renaming (nor can stay behind); otherwise a hidden one, to be renamed over it.
+bool name_unnamed(Place& place) {
+  if (!place.had_target) {
+    if (link_unnamed(place, place.name)) return true;
+    if (errno != EEXIST) return false;  // another run made it meanwhile: replaced below
+  }
+  const long longest = ::fpathconf(place.directory, _PC_NAME_MAX);
+  const std::size_t name_max = longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX;
+  for (unsigned try_number = 0; try_number < kNameTries; ++try_number) {
+    std::string name = new_file_name(place.name, try_number, name_max);
+    if (link_unnamed(place, name)) {
+      place.temporary = std::move(name);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// Names, closes and renames; on failure what was named is removed again by the caller,
+// or here where it took the target's own name.
+bool name_and_rename(Place& place) {
+  if (place.unnamed && !name_unnamed(place)) return false;
+  const bool took_target_name = place.unnamed && place.temporary.empty();
+  const bool done =
+      ::close(std::exchange(place.descriptor, -1)) == 0 &&
+      (place.temporary.empty() || ::renameat(place.directory, place.temporary.c_str(),
+                                             place.directory, place.name.c_str()) == 0);
+  if (done) {
+    place.temporary.clear();
+    place.interruptions.unguard();
+  } else if (took_target_name) {
+    ::unlinkat(place.directory, place.name.c_str(), 0);
+  }
+  return done;
+}
+
+}  // namespace
+
+bool publish(Place& place) {
+  // From here the signals wait, so that the target is either left as it was or replaced
+  // whole: one that came while the file was written stops the run before the rename.
+  Interruptions local;
+  Interruptions& held = place.unnamed ? local : place.interruptions;
+  held.hold();
+  const bool published = !held.pending() && name_and_rename(place);
+  if (!published) place.discard();
+  // A held signal takes effect now: before the rename with the new file gone, after it
+  // with the target replaced whole.
+  held.release();
+  return published;
+}
+
+}  // namespace gorvic::detail
+
+namespace gorvic {
+
+void abandon_new_file() noexcept {
+  if (const int directory = detail::guarded_directory.load(); directory >= 0) {
+    ::unlinkat(directory, detail::guarded_name, 0);
+  }
+}
+
+}  // namespace gorvic
