@@ -2,7 +2,10 @@
 // standard output, and the file left behind with its metadata.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "gorvic/output_file.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -35,12 +39,18 @@ struct Outcome {
   std::string err;
 };
 
-// Owner, group, mode and every extended attribute (ACLs among them) of a file.
+// Owner, group, mode, flags (chattr) and every extended attribute (ACLs among them) of a
+// file.
 std::string metadata(const fs::path& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return "missing";
   std::string text = std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid) + " " +
                      std::to_string(status.st_mode & 07777);
+  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int flags = 0;
+  if (file >= 0 && ::ioctl(file, FS_IOC_GETFLAGS, &flags) == 0)
+    text += " flags " + std::to_string(flags);
+  if (file >= 0) ::close(file);
   std::vector<char> names(1 << 16);
   const ssize_t size = ::listxattr(path.c_str(), names.data(), names.size());
   std::map<std::string, std::string> attributes;
@@ -78,8 +88,8 @@ class Command : public ScratchDir {
     // exec: no shell between this process and the script, to report how it ended.
     const std::string command =
         "cd " + quote(dir_.string()) + " && export GORVIC=" + quote(command_path()) +
-        " INTERPOSE=" + quote(kInterpose) + " SOURCE_DATE_EPOCH=" + kEpoch + " && exec bash -c " +
-        quote(script) + " >" + quote(dir_.string() + "-stdout") + " 2>" +
+        " INTERPOSE=" + quote(interpose_path()) + " SOURCE_DATE_EPOCH=" + kEpoch +
+        " && exec bash -c " + quote(script) + " >" + quote(dir_.string() + "-stdout") + " 2>" +
         quote(dir_.string() + "-stderr");
     const int raw = std::system(command.c_str());
     // A signal that ended the script counts as a shell counts it: 128 and its number.
@@ -100,13 +110,14 @@ class Command : public ScratchDir {
   }
 
   // Root may write anywhere: this runs a script as an ordinary user instead, with
-  // $GORVIC a copy of the command that such a user can reach, wherever the build lies.
+  // $GORVIC (and $INTERPOSE) copies that such a user can reach, wherever the build lies.
   std::string as_user(const std::string& script) {
     if (copy_.empty()) {
       std::string folder = (fs::temp_directory_path() / "gorvic-bin-XXXXXX").string();
       EXPECT_NE(::mkdtemp(folder.data()), nullptr);
       copy_ = fs::path(folder) / "gorvic";
       fs::copy_file(GORVIC_EXE, copy_);
+      if (*kInterpose) fs::copy_file(kInterpose, interpose_path());
       fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                   fs::perms::others_read | fs::perms::others_exec);
     }
@@ -133,6 +144,10 @@ class Command : public ScratchDir {
 
  private:
   std::string command_path() const { return copy_.empty() ? GORVIC_EXE : copy_.string(); }
+  std::string interpose_path() const {
+    return copy_.empty() || !*kInterpose ? kInterpose
+                                         : (copy_.parent_path() / "libinterpose.so").string();
+  }
 
 #ifdef GORVIC_INTERPOSE
   static constexpr const char* kInterpose = GORVIC_INTERPOSE;
@@ -143,12 +158,17 @@ class Command : public ScratchDir {
   bool mounted_ = false;
 };
 
+// The variables that make the command meet `settings` (interpose.c says which there are).
+std::string meeting(const std::string& settings) {
+  return "LD_PRELOAD=\"$INTERPOSE\" ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}"
+         "verify_asan_link_order=0\" " +
+         settings;
+}
+
 #ifdef GORVIC_INTERPOSE
-// The command on a file system without unnamed files (NFS, old kernels): it writes a hidden
-// file beside the target, which a signal handler must remove.
-const std::string kNamed =
-    "env LD_PRELOAD=\"$INTERPOSE\" GORVIC_TEST_NO_TMPFILE=1"
-    " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" ";
+// The command on a file system without unnamed files (NFS): it writes a hidden file beside
+// the target, which a signal handler must remove.
+const std::string kNamed = "env " + meeting("GORVIC_TEST_NO_TMPFILE=1") + " ";
 #endif
 
 // Sends `signal` to the command once it has written a megabyte to `target` (and done
@@ -224,12 +244,20 @@ TEST_F(Command, FailsWithADiagnosticAndLeavesTheTargetAsItWas) {
       {interrupted_by("TERM"), 143, ""},
       {interrupted_by("KILL"), 128 + SIGKILL, ""},
       {interrupted_by("QUIT"), 128 + SIGQUIT, ""},
+      // A descriptor that cannot be written is refused before anything is written.
+      {"\"$GORVIC\" /dev/fd/5 3 in 5</dev/null", 1,
+       kError + " Can't open output file <\"/dev/fd/5\">\n"},
+      // A link that the kernel would not follow to a file is not followed either.
+      {"echo keep >x && ln -s missing/../x link && { \"$GORVIC\" link 3 in; s=$?;"
+       " [ \"$(cat x)\" = keep ] || s=99; rm x link; exit $s; }",
+       1, kError + " Can't open output file <\"link\">\n"},
+      {"ln -s newdir/ link && { \"$GORVIC\" link 3 in; s=$?; [ ! -e newdir ] || { s=99; rm newdir; "
+       "}; rm link;"
+       " exit $s; }",
+       1, kError + " Can't open output file <\"link\">\n"},
 #ifdef GORVIC_INTERPOSE
       // A signal that comes once the netlist is written stops the run before the rename.
-      {"LD_PRELOAD=\"$INTERPOSE\" GORVIC_TEST_SIGNAL_PENDING=2"
-       " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\""
-       " exec \"$GORVIC\" out.net 3 in",
-       130, ""},
+      {meeting("GORVIC_TEST_SIGNAL_PENDING=2") + " exec \"$GORVIC\" out.net 3 in", 130, ""},
       // Without unnamed files, the hidden file is removed by every signal that ends the
       // process, also after its directory was renamed.
       {interrupted_by("USR1", kNamed), 128 + SIGUSR1, ""},
@@ -286,6 +314,13 @@ TEST_F(Command, WritesThroughWhatThePathNames) {
       {"echo first >log5.txt && gen /proc/thread-self/fd/1 >>log5.txt", "", "log5.txt", "first\n"},
       {"echo first >log6.txt && ln -s /dev/stdout out-link && gen out-link >>log6.txt", "",
        "log6.txt", "first\n"},
+#ifdef GORVIC_INTERPOSE
+      // A signal that the caller blocked, or ignores, stops nothing when it comes.
+      {"GORVIC_TEST_BLOCKED=15 GORVIC_TEST_SIGNAL_PENDING=15 " + meeting("") + " gen held.net", "",
+       "held.net", ""},
+      {"trap '' TERM; GORVIC_TEST_SIGNAL_PENDING=15 " + meeting("") + " gen ignored.net", "",
+       "ignored.net", ""},
+#endif
       // A deleted file is written through its descriptor, not made anew under its old name.
       {"exec 5>gone.net && echo first >&5 && rm gone.net && gen /dev/./fd/5 &&"
        " cat /dev/fd/5 >kept.net && ! ls gone*",
@@ -362,16 +397,37 @@ TEST_F(Command, WritesInPlaceOnlyInADirectoryWithoutWritePermission) {
   EXPECT_EQ(read_file(path("locked/old.net")), read_file(path("fresh.net")));
 }
 
-// Where the system guards the target (no room, a mount, an attribute, another owner), it
-// is replaced by an identical file, written in place, or left as it was: never cut short,
-// never with its owner, mode, ACL or attributes changed. Each row runs on a tmpfs of its
-// own, with and without unnamed files; they need root, as CI is.
+// Sets a file under /proc/sys for the life of this object.
+class KernelSetting {
+ public:
+  KernelSetting(const char* name, const char* value)
+      : path_(std::string("/proc/sys/") + name), saved_(read_file(path_)) {
+    std::ofstream(path_) << value;
+  }
+  ~KernelSetting() { std::ofstream(path_) << saved_; }
+  KernelSetting(const KernelSetting&) = delete;
+  KernelSetting& operator=(const KernelSetting&) = delete;
+
+ private:
+  std::string path_;
+  std::string saved_;
+};
+
+// Where the system guards the target (no room, a mount, an attribute, another owner, the
+// kernel's link and file protections), it is replaced by an identical file, written in
+// place, or left as it was: never cut short, never with its owner, mode, flags, ACL or
+// attributes changed. Each row runs on a tmpfs of its own (sticky and writable by all, as
+// /tmp), as the machine is and as older kernels and NFS would have it. Root only, as CI is.
 TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
-  if (geteuid() != 0) GTEST_SKIP() << "mounts, chattr and a second user need root";
+  if (geteuid() != 0) GTEST_SKIP() << "mounts, chattr, a second user and sysctls need root";
+  // On for this test, as most distributions have them.
+  const KernelSetting protected_symlinks("fs/protected_symlinks", "1");
+  const KernelSetting protected_regular("fs/protected_regular", "1");
   const std::string netlist = read_file(GORVIC_TEST_DATA "/chain-100.net");
   const std::string open = kError + " Can't open output file <\"out.net\">\n";
   const std::string close = kError + " Can't close output generator file <out.net>\n";
   const std::string gen = "exec -a gen \"$GORVIC\" out.net 100 in";
+  const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
   const struct {
     std::string tmpfs;  // its mount options
     std::string setup;  // run first, as root, on a file "precious"
@@ -391,11 +447,27 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
        close,
        false,
        {"out.net", "err.log"}},
-      // ACLs and extended attributes go with the replacement.
+      // What makes the file what it is goes with the replacement, also what writing it
+      // takes away (set-ID bits, file capabilities).
       {"size=4m",
-       "chmod 0640 out.net && setfattr -n user.tag -v 1 out.net &&"
-       " setfacl -m u:nobody:rw out.net",
+       "chmod 0640 out.net && setfattr -n user.tag -v 1 out.net && setfacl -m u:nobody:rw out.net",
        gen,
+       0,
+       "",
+       true,
+       {"out.net"}},
+      {"size=4m", "chattr +d +A out.net", gen, 0, "", true, {"out.net"}},
+      {"size=4m",
+       "chmod 0755 out.net && setfattr -n security.capability"
+       " -v 0x0100000200200000000000000000000000000000 out.net",
+       gen,
+       0,
+       "",
+       true,
+       {"out.net"}},
+      {"size=4m",
+       "chown 65534:65534 out.net && chmod 4755 out.net",
+       as_user(gen),
        0,
        "",
        true,
@@ -410,13 +482,26 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
        true,
        {"out.net", "source"}},
       {"size=4m", "chattr +a .", gen, 0, "", true, {"out.net"}},
-      {"size=4m,mode=1777", "chmod 0666 out.net", as_user(gen), 0, "", true, {"out.net"}},
-      // An append-only file is refused before anything is written.
+      {"size=4m", "chmod 0666 out.net", as_user(gen), 0, "", true, {"out.net"}},
+      // What the kernel refuses is refused before anything is written: an append-only
+      // file, another user's file or link in a sticky directory (fs.protected_regular,
+      // fs.protected_symlinks).
       {"size=4m", "chattr +a out.net", gen, 1, open, false, {"out.net"}},
+      {"size=4m", "chown 65534:65534 out.net", gen, 1, open, false, {"out.net"}},
+      {"size=4m",
+       as_nobody + "ln -s out.net link.net",
+       "\"$GORVIC\" link.net 3 in",
+       1,
+       kError + " Can't open output file <\"link.net\">\n",
+       false,
+       {"out.net", "link.net"}},
   };
   std::vector<std::string> ways = {""};
 #ifdef GORVIC_INTERPOSE
-  ways.push_back(kNamed);
+  for (const char* settings :
+       {"GORVIC_TEST_NO_TMPFILE=1", "GORVIC_TEST_KERNEL=3.10", "GORVIC_TEST_KERNEL=4.18"}) {
+    ways.push_back("export " + meeting(settings) + "; ");
+  }
 #endif
   for (const std::string& way : ways) {
     for (const auto& c : cases) {
@@ -424,11 +509,8 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
       std::ofstream(path("out.net")) << "precious\n";
       ASSERT_EQ(shell(c.setup).status, 0) << c.setup;
       const std::string before = metadata(path("out.net"));
-      // `way` is an env command; its assignments go to the whole script.
-      const std::string script =
-          way.empty() ? c.script : "export " + way.substr(4) + "; " + c.script;
-      const Outcome o = shell(script);
-      const std::string row = "[" + c.setup + "] " + script;
+      const Outcome o = shell(way + c.script);
+      const std::string row = "[" + c.setup + "] " + way + c.script;
       EXPECT_EQ(o.status, c.status) << row;
       EXPECT_EQ(o.err, c.err) << row;
       EXPECT_EQ(read_file(path("out.net")), c.replaced ? netlist : "precious\n") << row;
@@ -437,6 +519,20 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
       unmount();
     }
   }
+}
+
+// A standard descriptor that the caller closed is taken by /dev/null, not by the first
+// file of the run, which a diagnostic would then be written into.
+TEST(StandardDescriptors, AreReservedWhenClosed) {
+  const int saved = ::dup(2);
+  ::close(2);
+  gorvic::reserve_standard_descriptors();
+  struct stat status {};
+  const bool taken = ::fstat(2, &status) == 0;
+  ::dup2(saved, 2);
+  ::close(saved);
+  ASSERT_TRUE(taken);
+  EXPECT_TRUE(S_ISCHR(status.st_mode));
 }
 
 // However little memory the process may have, it ends with the netlist written or with a

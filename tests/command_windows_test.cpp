@@ -75,11 +75,13 @@ std::set<std::string> listing() {
 }
 
 TEST_F(WindowsCommand, WritesEveryLineWithCrLf) {
-  // It replaces a longer file whole, and leaves nothing beside it.
+  // It replaces a longer file whole, with its attributes, and leaves nothing beside it.
   std::ofstream("chain.net") << std::string(20000, 'x');
+  SetFileAttributesA("chain.net", FILE_ATTRIBUTE_SYSTEM);
   const Outcome o = run("chain.net 100 in");
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(listing(), std::set<std::string>{"chain.net"});
+  EXPECT_NE(GetFileAttributesA("chain.net") & FILE_ATTRIBUTE_SYSTEM, 0u);
   EXPECT_EQ(o.out, "");
   EXPECT_EQ(o.err, "");
   const std::string text = read_file("chain.net");

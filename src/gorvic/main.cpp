@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "gorvic/cli.hpp"
+#include "gorvic/output_file.hpp"
 
 #ifdef __MINGW32__
 // Expand * and ? in the arguments as the platform's start-up code does for its tools.
@@ -15,6 +16,7 @@ int _dowildcard = -1;
 #endif
 
 int main(int argc, char** argv) {
+  gorvic::reserve_standard_descriptors();
   // A reader that has gone, or a file-size limit, would otherwise kill the process
   // silently; ignored, they fail the write, which is reported like any other.
 #ifdef SIGPIPE

@@ -53,6 +53,11 @@ class OutputFile final : public Sink {
   bool replacing_ = false;
 };
 
+// Makes sure that standard input, output and error are open (on /dev/null where they were
+// closed): otherwise the first file the run opens would take one of their numbers, and a
+// diagnostic would be written into it.
+void reserve_standard_descriptors() noexcept;
+
 // For a run that must end at once (its memory exhausted): removes a new file that has a
 // name of its own and is not yet published. Needs no memory.
 void abandon_new_file() noexcept;

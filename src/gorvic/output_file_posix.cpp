@@ -5,7 +5,9 @@
 // under a hidden name, which a handler removes when a signal ends the process.
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
@@ -93,11 +95,18 @@ class Interruptions {
     if (held_) ::sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
     held_ = false;
   }
+  // Whether a signal came that ends the process once let through: not one the caller
+  // blocked (it stays pending, as it was), nor one ignored (it is dropped).
   bool pending() const {
     sigset_t pending;
-    if (::sigpending(&pending) != 0) return false;
+    if (!held_ || ::sigpending(&pending) != 0) return false;
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-      if (sigismember(&signals_, signal_number) == 1 && sigismember(&pending, signal_number) == 1) {
+      if (sigismember(&signals_, signal_number) != 1 || sigismember(&pending, signal_number) != 1 ||
+          sigismember(&saved_mask_, signal_number) == 1) {
+        continue;
+      }
+      struct sigaction action {};
+      if (::sigaction(signal_number, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
         return true;
       }
     }
@@ -200,10 +209,29 @@ std::string joined(const std::string& directory, std::string_view name) {
 }
 
 struct Resolved {
-  int descriptor = -1;  // the path names this open descriptor
-  bool direct = false;  // it leads through another process's descriptor or the like
-  std::string path;     // else, what it names, its symbolic links followed
+  enum { kDescriptor, kDirect, kPath, kRefused } what;
+  int descriptor = -1;  // kDescriptor: the open descriptor the path names
+  std::string path;     // kPath: what it names, its symbolic links followed
 };
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Where the walk found `found` for `path`, the kernel must find the same, following the
+// links itself with the protections it applies (a link in a sticky directory that another
+// user owns is not followed): otherwise the path is refused, as opening it would be.
+Resolved checked_by_the_kernel(const std::string& path, std::string found) {
+  struct stat kernel {};
+  struct stat walked {};
+  const bool kernel_found = ::stat(path.c_str(), &kernel) == 0;
+  if (!kernel_found && errno != ENOENT) return {Resolved::kRefused, -1, {}};
+  const bool walk_found = ::stat(found.c_str(), &walked) == 0;
+  if (kernel_found != walk_found || (kernel_found && !same_file(kernel, walked))) {
+    return {Resolved::kRefused, -1, {}};
+  }
+  return {Resolved::kPath, -1, std::move(found)};
+}
 
 // Follows `path` as the kernel would, to find whether it leads to one of the process's
 // own descriptors (/dev/./stdout, //dev/fd/1, /proc/thread-self/fd/1, a link to any of
@@ -211,10 +239,13 @@ struct Resolved {
 // up (appending), or, for a deleted file, create a new one under its old name plus
 // " (deleted)". The links of /proc that lead to files are never followed by their text.
 Resolved resolve(const std::string& path) {
-  if (const int descriptor = spelled_descriptor(path); descriptor >= 0)
-    return {descriptor, false, {}};
+  if (const int descriptor = spelled_descriptor(path); descriptor >= 0) {
+    return {Resolved::kDescriptor, descriptor, {}};
+  }
   struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return {-1, false, path};
+  if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+    return {Resolved::kPath, -1, path};
+  }
 
   std::vector<std::string> todo;  // the components still to walk, the next one last
   const auto push = [&todo](std::string_view text) {
@@ -223,6 +254,7 @@ Resolved resolve(const std::string& path) {
   };
   push(path);
   std::string done = path[0] == '/' ? "/" : "";  // "" is the working directory
+  bool needs_directory = false;                  // the last link's text ended with a slash
   for (int links = 0; !todo.empty();) {
     const std::string part = std::move(todo.back());
     todo.pop_back();
@@ -248,25 +280,31 @@ Resolved resolve(const std::string& path) {
     if (on_proc && todo.empty() &&
         (same_file(holder.c_str(), "/proc/self/fd") ||
          same_file(holder.c_str(), "/proc/thread-self/fd"))) {
-      if (const int descriptor = descriptor_number(part); descriptor >= 0)
-        return {descriptor, false, {}};
+      if (const int descriptor = descriptor_number(part); descriptor >= 0) {
+        return {Resolved::kDescriptor, descriptor, {}};
+      }
     }
     std::string text(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : PATH_MAX) + 1,
                      '\0');
     const ssize_t length = ::readlink(next.c_str(), text.data(), text.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= text.size() || ++links > 40) {
-      return {-1, false, path};  // opening it fails as it should (ELOOP, say)
+      return {Resolved::kRefused, -1, {}};  // as opening it would be (ELOOP, say)
     }
     text.resize(static_cast<std::size_t>(length));
     // Such a link in /proc (another process's descriptor, a working directory) leads to a
     // file that its text only describes: it is opened as named.
-    if (on_proc && (text[0] == '/' || text.find(':') != std::string::npos)) return {-1, true, path};
+    if (on_proc && (text[0] == '/' || text.find(':') != std::string::npos)) {
+      return {Resolved::kDirect, -1, {}};
+    }
+    if (todo.empty()) needs_directory = needs_directory || text.back() == '/';
     if (text[0] == '/') done.assign(1, '/');  // not = "/": g++ 12 warns wrongly at -O3
     push(text);
   }
-  if (const int descriptor = spelled_descriptor(done); descriptor >= 0)
-    return {descriptor, false, {}};
-  return {-1, false, done.empty() ? "." : done};
+  if (const int descriptor = spelled_descriptor(done); descriptor >= 0) {
+    return {Resolved::kDescriptor, descriptor, {}};
+  }
+  if (needs_directory) return {Resolved::kRefused, -1, {}};  // no regular file is written so
+  return checked_by_the_kernel(path, done.empty() ? "." : done);
 }
 
 // ---- Making a replacement identical ----------------------------------------------------
@@ -332,8 +370,19 @@ bool copy_attributes(int from, int to) {
   return true;
 }
 
-// Owner, group, extended attributes (ACLs), then the mode: a change of owner clears the
-// set-user-ID bits and some attributes, and the mode sets an ACL's mask.
+// The flags that chattr sets (no dump, no atime updates, synchronous writes...), those a
+// file's owner may set.
+bool copy_flags(int from, int to) {
+  int was = 0;
+  if (::ioctl(from, FS_IOC_GETFLAGS, &was) != 0) return true;  // the file system has none
+  int now = 0;
+  if (::ioctl(to, FS_IOC_GETFLAGS, &now) != 0) return false;
+  int wanted = (now & ~FS_FL_USER_MODIFIABLE) | (was & FS_FL_USER_MODIFIABLE);
+  return wanted == now || ::ioctl(to, FS_IOC_SETFLAGS, &wanted) == 0;
+}
+
+// Owner, group, flags, extended attributes (ACLs), then the mode: a change of owner
+// clears the set-user-ID bits and some attributes, and the mode sets an ACL's mask.
 bool make_identical(int from, const struct stat& was, int to) {
   struct stat now {};
   if (::fstat(to, &now) != 0) return false;
@@ -341,30 +390,57 @@ bool make_identical(int from, const struct stat& was, int to) {
       ::fchown(to, was.st_uid, was.st_gid) != 0) {
     return false;  // another's file, or a group the process is not in
   }
-  if (!copy_attributes(from, to) || ::fchmod(to, was.st_mode & 07777) != 0 ||
-      ::fstat(to, &now) != 0) {
+  if (!copy_flags(from, to) || !copy_attributes(from, to) ||
+      ::fchmod(to, was.st_mode & 07777) != 0 || ::fstat(to, &now) != 0) {
     return false;
   }
   return now.st_uid == was.st_uid && now.st_gid == was.st_gid &&
          (now.st_mode & 07777) == (was.st_mode & 07777);
 }
 
-// A rename cannot replace a mount point (a file bind-mounted over another), nor remove a
-// name from an append-only or immutable directory.
-bool may_rename_over(int existing, const struct stat& status, int directory) {
-  struct statx file {};
-  struct statx folder {};
-  if (::statx(existing, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &file) != 0 ||
-      ::statx(directory, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &folder) != 0) {
-    return false;
+// The mount that holds a file, where the kernel gives file handles (from 2.6.39): it
+// tells the mount even when no handle fits.
+std::optional<int> mount_of(int descriptor) {
+  file_handle handle{};
+  int mount = -1;
+  if (::name_to_handle_at(descriptor, "", &handle, &mount, AT_EMPTY_PATH) == 0 ||
+      errno == EOVERFLOW) {
+    return mount;
   }
-  if (folder.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) return false;
-  if (file.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) {
-    return (file.stx_attributes & STATX_ATTR_MOUNT_ROOT) == 0;
+  return std::nullopt;
+}
+
+// A file bind-mounted over another, which no rename replaces.
+bool mounted_over(int existing, int directory) {
+  struct statx status {};
+  if (::statx(existing, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &status) == 0 &&
+      (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
   }
-  // Kernels before 5.8 do not tell: a mount from another file system still shows.
-  struct stat holder {};
-  return ::fstat(directory, &holder) == 0 && holder.st_dev == status.st_dev;
+  // Kernels before 5.8 (RHEL 7 and 8) do not say: the mounts of the file and its
+  // directory, or at least their file systems, must then be the same.
+  const auto file_mount = mount_of(existing);
+  const auto folder_mount = mount_of(directory);
+  if (file_mount && folder_mount) return *file_mount != *folder_mount;
+  struct stat file {};
+  struct stat folder {};
+  return ::fstat(existing, &file) != 0 || ::fstat(directory, &folder) != 0 ||
+         file.st_dev != folder.st_dev;
+}
+
+// A directory that no name may leave: append-only or immutable.
+bool keeps_its_names(int directory) {
+  struct statx status {};
+  if (::statx(directory, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &status) == 0 &&
+      (status.stx_attributes_mask & STATX_ATTR_APPEND) != 0) {
+    return (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+  }
+  // Kernels without statx (RHEL 7): the flags themselves, where the directory may be read.
+  const int readable = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int flags = 0;
+  const bool known = readable >= 0 && ::ioctl(readable, FS_IOC_GETFLAGS, &flags) == 0;
+  if (readable >= 0) ::close(readable);
+  return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 }
 
 // linkat's AT_EMPTY_PATH names an unnamed file without /proc, for a process that may
@@ -415,6 +491,7 @@ struct Place {
   struct stat status {};    // the target's
   int directory = -1;       // the target's directory
   int descriptor = -1;      // what is written to
+  bool restore = false;     // its metadata are made identical again once it is written
   bool unnamed = false;     // the new file has no name yet
   bool via_proc = false;    // it is named through /proc/self/fd, else through AT_EMPTY_PATH
   std::string temporary;    // the new file's hidden name, while it has one
@@ -436,21 +513,26 @@ std::uint64_t process_id() {
 Found examine(Place& place) {
   if (place.path.empty() || place.path.back() == '/') return Found::kRefused;
   Resolved resolved = resolve(place.path);
-  if (resolved.descriptor >= 0) {
-    place.caller = resolved.descriptor;
-    return Found::kDescriptor;
+  switch (resolved.what) {
+    case Resolved::kDescriptor:
+      place.caller = resolved.descriptor;
+      return Found::kDescriptor;
+    case Resolved::kDirect:
+      return Found::kOther;
+    case Resolved::kRefused:
+      return Found::kRefused;
+    case Resolved::kPath:
+      break;
   }
-  if (resolved.direct) return Found::kOther;
   place.target = std::move(resolved.path);
   struct stat status {};
   if (::stat(place.target.c_str(), &status) != 0) {
     return errno == ENOENT ? Found::kFileOrNothing : Found::kRefused;
   }
   if (!S_ISREG(status.st_mode)) return Found::kOther;
-  // What the kernel checks for writing (permissions, read-only, append-only, immutable),
-  // checked by an open that changes nothing. O_NONBLOCK: a FIFO put there meanwhile must
-  // not hang the run.
-  place.existing = ::open(place.target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // What the kernel checks for writing (permissions, read-only, append-only, immutable,
+  // another user's file in a sticky directory), checked by an open that truncates nothing.
+  place.existing = ::open(place.target.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
   if (place.existing < 0) return Found::kRefused;
   if (::fstat(place.existing, &place.status) != 0 || !S_ISREG(place.status.st_mode)) {
     return Found::kOther;
@@ -496,8 +578,9 @@ Created create_replacement(Place& place) {
   place.name = cut == std::string::npos ? place.target : place.target.substr(cut + 1);
   place.directory = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (place.directory < 0) return Created::kFailed;
-  if (place.had_target && !may_rename_over(place.existing, place.status, place.directory)) {
-    return Created::kNotHere;
+  if (place.had_target &&
+      (mounted_over(place.existing, place.directory) || keeps_its_names(place.directory))) {
+    return Created::kNotHere;  // no rename can replace it
   }
   // Like an open would make it (0666 less the umask), or private until it is like the old.
   const mode_t mode = place.had_target ? 0600 : 0666;
@@ -528,13 +611,27 @@ Created create_replacement(Place& place) {
       place.unnamed = false;
       return Created::kNotHere;
     }
-    ::close(place.existing);
-    place.existing = -1;
+    // Writing takes the set-ID bits and file capabilities away again: they are put back
+    // once it is done, from the old file, which stays open until then.
+    place.restore = (place.status.st_mode & (S_ISUID | S_ISGID)) != 0 ||
+                    ::flistxattr(place.existing, nullptr, 0) > 0;
+    if (!place.restore) {
+      ::close(place.existing);
+      place.existing = -1;
+    }
   }
   return Created::kYes;
 }
 
 bool open_descriptor(Place& place) {
+  // One that cannot be written (open for reading, a directory) is refused before anything
+  // is written.
+  const int flags = ::fcntl(place.caller, F_GETFL);
+  struct stat status {};
+  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || (flags & O_PATH) != 0 ||
+      ::fstat(place.caller, &status) != 0 || S_ISDIR(status.st_mode)) {
+    return false;
+  }
   // A copy, so that closing it leaves the caller's descriptor as it was.
   place.descriptor = ::fcntl(place.caller, F_DUPFD_CLOEXEC, 0);
   return place.descriptor >= 0;
@@ -552,7 +649,7 @@ bool open_in_place(Place& place) {
         ::open(place.target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
     return place.descriptor >= 0;
   }
-  if (::ftruncate(place.existing, 0) != 0 || ::fcntl(place.existing, F_SETFL, 0) != 0) return false;
+  if (::ftruncate(place.existing, 0) != 0) return false;
   place.descriptor = place.existing;
   place.existing = -1;
   return true;
@@ -608,6 +705,9 @@ bool name_unnamed(Place& place) {
 // Names, closes and renames; on failure what was named is removed again by the caller,
 // or here where it took the target's own name.
 bool name_and_rename(Place& place) {
+  if (place.restore && !make_identical(place.existing, place.status, place.descriptor)) {
+    return false;
+  }
   if (place.unnamed && !name_unnamed(place)) return false;
   const bool took_target_name = place.unnamed && place.temporary.empty();
   const bool done =
@@ -642,6 +742,15 @@ bool publish(Place& place) {
 }  // namespace gorvic::detail
 
 namespace gorvic {
+
+void reserve_standard_descriptors() noexcept {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    // Each open takes the lowest free number: the one just found closed.
+    if (::fcntl(descriptor, F_GETFD) == -1 && ::open("/dev/null", O_RDWR) == -1) {
+      ::open("/", O_RDONLY | O_DIRECTORY);  // no /dev (an empty root): writes to it fail
+    }
+  }
+}
 
 void abandon_new_file() noexcept {
   if (const int directory = detail::guarded_directory.load(); directory >= 0) {

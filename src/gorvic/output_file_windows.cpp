@@ -109,6 +109,7 @@ struct Place {
   }
 
   std::string path;                    // as given
+  DWORD attributes = 0;                // the target's, for its replacement
   HANDLE file = INVALID_HANDLE_VALUE;  // what is written to
   std::string temporary;               // the new file, while it is not published
 };
@@ -135,16 +136,30 @@ Found examine(Place& place) {
   // through, where it leads.
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Found::kRefused;
   if (attributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT)) return Found::kOther;
+  // What the file's ACL allows: a user who may not write it must not replace it either,
+  // though the directory would let the rename through.
+  const HANDLE probe = CreateFileA(place.path.c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_ACCESS_DENIED) return Found::kRefused;
+  } else {
+    CloseHandle(probe);
+  }
+  // The replacement carries the attributes that a new file may be given.
+  place.attributes = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   return Found::kFileOrNothing;
 }
 
 Created create_replacement(Place& place) {
   for (unsigned try_number = 0; try_number < kNameTries; ++try_number) {
-    std::string name = new_file_name(place.path, try_number, MAX_PATH);
+    // A name within the 255 characters that one path component may have.
+    std::string name = new_file_name(place.path, try_number, 255);
     // Shared for deletion, so that the rename can take it while it is open.
-    HANDLE file =
-        CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                              place.attributes ? place.attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
@@ -221,6 +236,10 @@ bool publish(Place& place) {
 }  // namespace gorvic::detail
 
 namespace gorvic {
+
+void reserve_standard_descriptors() noexcept {
+  // Nothing to do: files are handles, which never take a standard stream's place.
+}
 
 void abandon_new_file() noexcept {
   // Nothing to do: the system removes a new file with its handle, by its delete disposition.
