@@ -1,10 +1,11 @@
 # Packages, made by CPack from the install components (see Install.cmake):
 #  - on Linux, three Debian packages, split as Debian splits a library and its tool
 #    (gorvic: Runtime; libzarngen<SOVERSION>: Library; libzarngen-dev: Development);
-#  - elsewhere on Linux, gorvic-<version>-Linux-x86_64.tar.gz, for any x86-64 Linux;
+#  - elsewhere on Linux, gorvic-<version>-Linux-<processor>.tar.gz, for any Linux of that
+#    processor (x86_64, or aarch64 from the aarch64-portable preset);
 #  - on Windows, gorvic-<version>-win64.zip with everything, LICENSE and the README.
-# `cmake --workflow --preset package`, `--preset portable` and `--preset windows-package`
-# make them.
+# `cmake --workflow --preset package`, `--preset portable`, `--preset aarch64-portable` and
+# `--preset windows-package` make them.
 
 set(CPACK_PACKAGE_NAME gorvic)
 set(CPACK_PACKAGE_VENDOR "the gorvic authors")
@@ -29,9 +30,9 @@ if(WIN32)
 endif()
 
 if(NOT GORVIC_DEBIAN)
-  # A tarball for any x86-64 Linux (the portable preset): gorvic linked statically, the
-  # library's files in lib/, and a pkg-config file and CMake package that find their
-  # prefix from where they lie.
+  # A tarball for any Linux of its processor (the portable presets): gorvic linked
+  # statically, the library's files in lib/, and a pkg-config file and CMake package that
+  # find their prefix from where they lie.
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
           COMPONENT Runtime)
   set(CPACK_GENERATOR TGZ)
