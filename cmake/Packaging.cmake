@@ -1,10 +1,11 @@
 # Packages, made by CPack from the install components (see Install.cmake):
 #  - on Linux, three Debian packages, split as Debian splits a library and its tool
 #    (gorvic: Runtime; libzarngen<SOVERSION>: Library; libzarngen-dev: Development);
-#  - elsewhere on Linux, gorvic-<version>-Linux-x86_64.tar.gz, for any x86-64 Linux;
+#  - elsewhere on Linux, gorvic-<version>-Linux-<processor>.tar.gz, for any Linux of that
+#    processor (x86_64, or aarch64 from the aarch64-portable preset);
 #  - on Windows, gorvic-<version>-win64.zip with everything, LICENSE and the README.
-# `cmake --workflow --preset package`, `--preset portable` and `--preset windows-package`
-# make them.
+# `cmake --workflow --preset package`, `--preset portable`, `--preset aarch64-portable` and
+# `--preset windows-package` make them.
 
 set(CPACK_PACKAGE_NAME gorvic)
 set(CPACK_PACKAGE_VENDOR "the gorvic authors")
@@ -29,9 +30,9 @@ if(WIN32)
 endif()
 
 if(NOT GORVIC_DEBIAN)
-  # A tarball for any x86-64 Linux (the portable preset): gorvic linked statically, the
-  # library's files in lib/, and a pkg-config file and CMake package that find their
-  # prefix from where they lie.
+  # A tarball for any Linux of its processor (the portable presets): gorvic linked
+  # statically, the library's files in lib/, and a pkg-config file and CMake package that
+  # find their prefix from where they lie.
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
           COMPONENT Runtime)
   set(CPACK_GENERATOR TGZ)
@@ -75,18 +76,23 @@ precise diagnostic on standard error with exit status 1.")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${library_package})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-# A program built against this version takes any later one of the same SONAME.
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-# The ldconfig trigger, and the symbols with the version that brought them. For a library
-# under /usr/lib CPack writes a postinst and a postrm that call ldconfig, which the trigger
-# makes redundant (lintian warns maintscript-calls-ldconfig), unless CONTROL_EXTRA names
-# files of those names. So it names two that do not exist: CPack notes each with a
-# warning ("missing file") and the package has no maintainer script at all.
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers
-                                               ${PROJECT_SOURCE_DIR}/cmake/debian/symbols
-                                               ${PROJECT_BINARY_DIR}/no-script/postinst
-                                               ${PROJECT_BINARY_DIR}/no-script/postrm)
+# CPack does not look into the library's package: finding a library under /usr/lib, it
+# would write a postinst and a postrm that call ldconfig, which the ldconfig trigger makes
+# redundant (lintian warns maintscript-calls-ldconfig), and it leaves them out only for
+# scripts of those names in CONTROL_EXTRA, warning at every build when they do not exist.
+# So its shlibs file is written here (a program built against this version takes any later
+# one of the same SONAME), and its Depends are found by dpkg-shlibdeps as cpack packs
+# (cmake/debian/pack.cmake). With them go the ldconfig trigger and the symbols, each with
+# the version that brought it.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS OFF)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/shlibs
+     "libzarngen ${ZARNGEN_VERSION_MAJOR} ${library_package} (>= ${PROJECT_VERSION})\n")
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/debian/library CONTENT $<TARGET_FILE:zarngen>)
+set(CPACK_GORVIC_LIBRARY_FILE ${PROJECT_BINARY_DIR}/debian/library)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/debian/pack.cmake)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/shlibs
+                                               ${PROJECT_SOURCE_DIR}/cmake/debian/triggers
+                                               ${PROJECT_SOURCE_DIR}/cmake/debian/symbols)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
 "support routines for netlist generators

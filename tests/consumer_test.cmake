@@ -1,12 +1,13 @@
 # Installs the project into a scratch prefix and uses it from outside the tree, as a
 # caller would:
-#  - the C example, built against the installed package with find_package (and, in a
-#    native build, with pkg-config, also statically), prints what it should; in a cross
-#    build it runs under the emulator with only the installed DLL, if any, beside it;
+#  - the C example, built against the installed package with find_package (and, on
+#    Linux, with pkg-config, also statically), prints what it should; in a cross build
+#    it runs under the emulator, for Windows with only the installed DLL beside it;
 #  - on Linux, a plugin built from the installed static archive loads and runs.
-# Run with -DBUILD_DIR= -DSOURCE_DIR= -DWORK_DIR= -DGENERATOR= -DCOMMAND= -DSHARED=
-# -DALSO_STATIC=, and for a cross build -DTOOLCHAIN= -DEMULATOR=; C_FLAGS and LINK_FLAGS
-# carry the build's own (sanitizers) over to what is built here.
+# Run with -DBUILD_DIR= -DSOURCE_DIR= -DWORK_DIR= -DGENERATOR= -DC_COMPILER= -DCOMMAND=
+# -DSHARED= -DALSO_STATIC=, and for a cross build -DTOOLCHAIN= -DEMULATOR= (and
+# -DCROSS_TRIPLE= for cmake/debian-cross.cmake); C_FLAGS and LINK_FLAGS carry the build's
+# own (sanitizers) over to what is built here.
 cmake_minimum_required(VERSION 3.25)
 
 include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
@@ -40,27 +41,29 @@ set(cross "")
 if(TOOLCHAIN)
   # The toolchain looks for packages under its own root only: the prefix becomes one.
   set(cross -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_FIND_ROOT_PATH=${prefix})
+  if(CROSS_TRIPLE)
+    list(APPEND cross -DGORVIC_CROSS_TRIPLE=${CROSS_TRIPLE})
+  endif()
 endif()
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples -B ${WORK_DIR}/build -G ${GENERATOR} ${cross}
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS=${C_FLAGS}"
     "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 
-if(TOOLCHAIN)
+if(EXISTS ${WORK_DIR}/build/parts_list.exe)
   # Alone with what was installed: a DLL the build tree holds must not be what runs.
-  file(GLOB program ${WORK_DIR}/build/parts_list*.exe)
   file(GLOB dlls ${prefix}/bin/*.dll)
-  file(COPY ${program} ${dlls} DESTINATION ${WORK_DIR}/alone)
-  get_filename_component(name ${program} NAME)
-  expect_parts_list("the find_package build, under ${EMULATOR}," ${WORK_DIR}/alone/${name})
+  file(COPY ${WORK_DIR}/build/parts_list.exe ${dlls} DESTINATION ${WORK_DIR}/alone)
+  expect_parts_list("the find_package build, under ${EMULATOR}," ${WORK_DIR}/alone/parts_list.exe)
   return()
 endif()
 expect_parts_list("the find_package build" ${WORK_DIR}/build/parts_list)
 
-# The same program through pkg-config, as a build that does not use CMake makes it.
+# The same program through pkg-config, as a build that does not use CMake makes it, with
+# the build's own C compiler.
 find_program(PKG_CONFIG pkg-config)
-find_program(CC NAMES cc gcc clang)
-if(PKG_CONFIG AND CC)
+set(CC ${C_COMPILER})
+if(PKG_CONFIG)
   file(GLOB_RECURSE pc_file ${prefix}/*/zarngen.pc)
   get_filename_component(pc_dir "${pc_file}" DIRECTORY)
   set(ENV{PKG_CONFIG_PATH} ${pc_dir})
@@ -84,7 +87,7 @@ if(PKG_CONFIG AND CC)
     expect_parts_list("the static pkg-config build" ${WORK_DIR}/parts_list_static)
   endif()
 else()
-  message(STATUS "pkg-config or a C compiler missing: pkg-config build not tried")
+  message(STATUS "pkg-config missing: pkg-config build not tried")
 endif()
 
 # A plugin from the installed static archive, where there is one.
@@ -95,11 +98,11 @@ set(archive zarngen::zarngen)
 if(SHARED)
   set(archive zarngen::zarngen_static)
 endif()
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/plugin -G ${GENERATOR}
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/plugin -G ${GENERATOR} ${cross}
     -DCMAKE_PREFIX_PATH=${prefix} -DARCHIVE=${archive} "-DCMAKE_C_FLAGS=${C_FLAGS}"
     "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}" "-DCMAKE_SHARED_LINKER_FLAGS=${LINK_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/plugin)
-execute_process(COMMAND ${WORK_DIR}/plugin/load_plug ${WORK_DIR}/plugin/libplug.so
+execute_process(COMMAND ${EMULATOR} ${WORK_DIR}/plugin/load_plug ${WORK_DIR}/plugin/libplug.so
                 OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
 if(NOT status EQUAL 0 OR NOT out STREQUAL " 4.70  k\n")
   message(FATAL_ERROR "the plugin from the static archive gave (${status}): '${out}' ${err}")

@@ -133,6 +133,38 @@ class HashSink final : public gorvic::Sink {
   std::uint64_t size_ = 0;
 };
 
+// The whole netlist for every N of the tables here, as recorded once: every target must
+// write these bytes, whatever its byte order, word size or signedness of char.
+TEST(ChainNetlist, IsTheRecordedTextOnEveryTarget) {
+  const struct {
+    std::int32_t n;
+    std::uint64_t size;
+    std::uint64_t hash;
+  } recorded[] = {
+      {1, 687, 0x428010f39f186ceau},          {2, 798, 0xc4cb506a6353c362u},
+      {3, 874, 0x4b4ba31174304387u},          {9, 1090, 0xa6ebcd4d929d8677u},
+      {10, 1127, 0x0e3d25959032d8f3u},        {11, 1163, 0x3c79d7cc7ee1fa25u},
+      {99, 4331, 0x1a072a2afc834375u},        {100, 4368, 0x8491252c24bcf046u},
+      {101, 4407, 0x8db0657be9e3c365u},       {999, 38531, 0xd76e05c46ff56813u},
+      {1000, 38570, 0x2a7396dcbeb911c7u},     {1001, 38611, 0x58d9ff34a0c56823u},
+      {1002, 38651, 0x2b850e34ebf7aa30u},     {1003, 38691, 0x6bcb4e79e1e73a9fu},
+      {1999, 78531, 0x5dd928ccb9ced8b7u},     {2000, 78571, 0x01bf89b978260c77u},
+      {2001, 78611, 0x429eb7f5f78a2021u},     {2002, 78651, 0x87c97d5663543456u},
+      {2003, 78691, 0xeed38e8d46e6f1edu},     {4321, 171411, 0xee87dc6c4eb8bcf7u},
+      {9999, 398531, 0x5a6dd6f88b3aa8f7u},    {10000, 398572, 0x78636666f508ed2au},
+      {10001, 398615, 0xab8015c8e68690dbu},   {10002, 398657, 0xa6b93be5f29255cau},
+      {12345, 497063, 0x3aa10509741e5e43u},   {99999, 4178531, 0x135c1fc90615bea5u},
+      {100000, 4178574, 0x2f003ae6f98a634bu}, {100001, 4178619, 0x81c2316b5b6c7165u},
+      {100002, 4178663, 0x88609e3aa16a6ceeu}, {1002345, 43886447, 0x2c6f834dd17b7ec1u},
+  };
+  for (const auto& r : recorded) {
+    HashSink sink;
+    ASSERT_TRUE(gorvic::write_chain_netlist(sink, r.n, kTime, "gen"));
+    EXPECT_EQ(sink.size(), r.size) << r.n;
+    EXPECT_EQ(sink.hash(), r.hash) << r.n;
+  }
+}
+
 constexpr gorvic::LineEnd kLineEnds[] = {gorvic::LineEnd::kLf, gorvic::LineEnd::kCrLf};
 
 TEST(NodeStatements, BlockWriterMatchesOneWritePerStatement) {
