@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -97,6 +98,9 @@ class Command : public ScratchDir {
               : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw)
                                  : -1,
               read_file(dir_.string() + "-stdout"), read_file(dir_.string() + "-stderr")};
+    // What qemu-user says of a core-dumping signal is the emulator's, not the command's.
+    static const std::regex kEmulatorNote("qemu: uncaught target signal [^\n]*\n");
+    o.err = std::regex_replace(o.err, kEmulatorNote, "");
     fs::remove(dir_.string() + "-stdout");
     fs::remove(dir_.string() + "-stderr");
     return o;
@@ -134,6 +138,23 @@ class Command : public ScratchDir {
     ASSERT_EQ(::mount("none", dir_.c_str(), "tmpfs", 0, options.c_str()), 0) << options;
     mounted_ = true;
   }
+  // From now on $GORVIC runs the command with `settings` of interpose.c (none: as it is),
+  // through a script that gives them to the command alone: the build machine's own
+  // programs (setpriv, cat) must not load a library built for another processor.
+  void meet(const std::string& settings) {
+    wrapper_.clear();
+    if (settings.empty()) return;
+    as_user("");  // the copies, which any user can reach
+    const fs::path wrapper = copy_.parent_path() / "gorvic-interposed";
+    std::ofstream(wrapper) << "#!/bin/sh\nLD_PRELOAD=" << quote(interpose_path())
+                           << " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}"
+                              "verify_asan_link_order=0\" "
+                           << settings << " exec " << quote(copy_.string()) << " \"$@\"\n";
+    fs::permissions(wrapper, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+    wrapper_ = wrapper;
+  }
+
   // Undoes mount_tmpfs(), with whatever a script mounted on the file in it.
   void unmount() {
     if (!mounted_) return;
@@ -143,7 +164,9 @@ class Command : public ScratchDir {
   }
 
  private:
-  std::string command_path() const { return copy_.empty() ? GORVIC_EXE : copy_.string(); }
+  std::string command_path() const {
+    return !wrapper_.empty() ? wrapper_.string() : copy_.empty() ? GORVIC_EXE : copy_.string();
+  }
   std::string interpose_path() const {
     return copy_.empty() || !*kInterpose ? kInterpose
                                          : (copy_.parent_path() / "libinterpose.so").string();
@@ -155,8 +178,16 @@ class Command : public ScratchDir {
   static constexpr const char* kInterpose = "";
 #endif
   fs::path copy_;
+  fs::path wrapper_;
   bool mounted_ = false;
 };
+
+// A netlist without its "# By Command" line, which holds the path the command was run by.
+std::string without_command(std::string text) {
+  const auto at = text.find("# By Command ");
+  if (at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
+  return text;
+}
 
 // The variables that make the command meet `settings` (interpose.c says which there are).
 std::string meeting(const std::string& settings) {
@@ -262,7 +293,9 @@ TEST_F(Command, FailsWithADiagnosticAndLeavesTheTargetAsItWas) {
       // process, also after its directory was renamed.
       {interrupted_by("USR1", kNamed), 128 + SIGUSR1, ""},
       {interrupted_by("ALRM", kNamed), 128 + SIGALRM, ""},
+#ifndef GORVIC_TEST_UNDER_QEMU
       {interrupted_by("RTMIN+1", kNamed), 128 + SIGRTMIN + 1, ""},
+#endif
       {interrupted_by("TERM", kNamed, "mv \"$PWD\" \"$PWD-moved\";", "\"$PWD/out.net\""), 143, ""},
 #endif
   };
@@ -426,7 +459,7 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
   const std::string netlist = read_file(GORVIC_TEST_DATA "/chain-100.net");
   const std::string open = kError + " Can't open output file <\"out.net\">\n";
   const std::string close = kError + " Can't close output generator file <out.net>\n";
-  const std::string gen = "exec -a gen \"$GORVIC\" out.net 100 in";
+  const std::string gen = "\"$GORVIC\" out.net 100 in";
   const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
   const struct {
     std::string tmpfs;  // its mount options
@@ -496,24 +529,26 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
        false,
        {"out.net", "link.net"}},
   };
+  // As it is, then as on NFS, on a 3.10 kernel (RHEL 7) and on a 4.18 one (RHEL 8).
   std::vector<std::string> ways = {""};
 #ifdef GORVIC_INTERPOSE
-  for (const char* settings :
-       {"GORVIC_TEST_NO_TMPFILE=1", "GORVIC_TEST_KERNEL=3.10", "GORVIC_TEST_KERNEL=4.18"}) {
-    ways.push_back("export " + meeting(settings) + "; ");
-  }
+  ways.insert(ways.end(),
+              {"GORVIC_TEST_NO_TMPFILE=1", "GORVIC_TEST_KERNEL=3.10", "GORVIC_TEST_KERNEL=4.18"});
 #endif
   for (const std::string& way : ways) {
+    meet(way);
     for (const auto& c : cases) {
       mount_tmpfs(c.tmpfs);
       std::ofstream(path("out.net")) << "precious\n";
       ASSERT_EQ(shell(c.setup).status, 0) << c.setup;
       const std::string before = metadata(path("out.net"));
-      const Outcome o = shell(way + c.script);
-      const std::string row = "[" + c.setup + "] " + way + c.script;
+      const Outcome o = shell(c.script);
+      const std::string row = "[" + way + "] [" + c.setup + "] " + c.script;
       EXPECT_EQ(o.status, c.status) << row;
       EXPECT_EQ(o.err, c.err) << row;
-      EXPECT_EQ(read_file(path("out.net")), c.replaced ? netlist : "precious\n") << row;
+      EXPECT_EQ(without_command(read_file(path("out.net"))),
+                c.replaced ? without_command(netlist) : "precious\n")
+          << row;
       EXPECT_EQ(metadata(path("out.net")), before) << row;
       EXPECT_EQ(listing(), c.listing) << row;
       unmount();
@@ -540,6 +575,8 @@ TEST(StandardDescriptors, AreReservedWhenClosed) {
 TEST_F(Command, FailsCleanlyForWantOfMemory) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#elif defined(GORVIC_TEST_UNDER_QEMU)
+  GTEST_SKIP() << "qemu-user itself cannot run under a limit that leaves the command short";
 #else
   const std::string netlist_start = "cell_interface  $out  $dummy  $in\n";
   int short_of_memory = 0;

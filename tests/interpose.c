@@ -11,6 +11,8 @@
  *                                 one is pending: just before it would publish its file
  */
 #define _GNU_SOURCE
+/* Both openat and openat64 are defined here, under their own names. */
+#undef _FILE_OFFSET_BITS
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>

@@ -39,7 +39,9 @@ std::string new_file_name(std::string_view target, unsigned try_number, std::siz
   const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
   std::uint64_t bits = mix(static_cast<std::uint64_t>(now) ^ (process_id() << 32u) ^ try_number);
   std::string suffix = ".";
-  for (int i = 0; i < 6; ++i, bits /= kDigits.size()) suffix += kDigits[bits % kDigits.size()];
+  for (int i = 0; i < 6; ++i, bits /= kDigits.size()) {
+    suffix += kDigits[static_cast<std::size_t>(bits % kDigits.size())];
+  }
   return hidden_sibling(target, suffix, name_max);
 }
 
