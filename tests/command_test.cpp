@@ -13,12 +13,14 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gorvic/output_file.hpp"
@@ -430,6 +432,36 @@ TEST_F(Command, WritesInPlaceOnlyInADirectoryWithoutWritePermission) {
   EXPECT_EQ(read_file(path("locked/old.net")), read_file(path("fresh.net")));
 }
 
+// What setfattr and setfacl would do, without them (a minimal root has neither): an
+// extended attribute, and an ACL that lets nobody write (u::rw,u:nobody:rw,g::r,m::rw,o::-),
+// in the little-endian form the kernel takes.
+void tag_and_share(const fs::path& file) {
+  ASSERT_EQ(::setxattr(file.c_str(), "user.tag", "1", 1, 0), 0);
+  std::string acl;
+  const auto put = [&acl](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i, value >>= 8) acl += static_cast<char>(value & 0xff);
+  };
+  put(2, 4);  // the version
+  const std::uint32_t nobody = 65534;
+  const std::uint32_t undefined = 0xffffffff;
+  for (const auto& [tag, permissions, id] : {std::tuple{0x01u, 6u, undefined},
+                                             {0x02u, 6u, nobody},
+                                             {0x04u, 4u, undefined},
+                                             {0x10u, 6u, undefined},
+                                             {0x20u, 0u, undefined}}) {
+    put(tag, 2);
+    put(permissions, 2);
+    put(id, 4);
+  }
+  ASSERT_EQ(::setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+}
+
+// A file capability (cap_net_raw, effective), as setcap would give it.
+void give_a_capability(const fs::path& file) {
+  const unsigned char capability[20] = {0x01, 0x00, 0x00, 0x02, 0x00, 0x20};
+  ASSERT_EQ(::setxattr(file.c_str(), "security.capability", capability, sizeof capability, 0), 0);
+}
+
 // Sets a file under /proc/sys for the life of this object.
 class KernelSetting {
  public:
@@ -469,6 +501,7 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
     std::string err;
     bool replaced;  // the target holds the netlist afterwards, else "precious"
     std::set<std::string> listing;
+    void (*prepare)(const fs::path&) = nullptr;  // after the setup
   } cases[] = {
       // No inode for a new file: it is not written in place instead.
       {"size=2m,nr_inodes=2", "", "\"$GORVIC\" out.net 100000 in", 1, open, false, {"out.net"}},
@@ -482,22 +515,9 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
        {"out.net", "err.log"}},
       // What makes the file what it is goes with the replacement, also what writing it
       // takes away (set-ID bits, file capabilities).
-      {"size=4m",
-       "chmod 0640 out.net && setfattr -n user.tag -v 1 out.net && setfacl -m u:nobody:rw out.net",
-       gen,
-       0,
-       "",
-       true,
-       {"out.net"}},
+      {"size=4m", "chmod 0640 out.net", gen, 0, "", true, {"out.net"}, tag_and_share},
       {"size=4m", "chattr +d +A out.net", gen, 0, "", true, {"out.net"}},
-      {"size=4m",
-       "chmod 0755 out.net && setfattr -n security.capability"
-       " -v 0x0100000200200000000000000000000000000000 out.net",
-       gen,
-       0,
-       "",
-       true,
-       {"out.net"}},
+      {"size=4m", "chmod 0755 out.net", gen, 0, "", true, {"out.net"}, give_a_capability},
       {"size=4m",
        "chown 65534:65534 out.net && chmod 4755 out.net",
        as_user(gen),
@@ -541,6 +561,7 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
       mount_tmpfs(c.tmpfs);
       std::ofstream(path("out.net")) << "precious\n";
       ASSERT_EQ(shell(c.setup).status, 0) << c.setup;
+      if (c.prepare) c.prepare(path("out.net"));
       const std::string before = metadata(path("out.net"));
       const Outcome o = shell(c.script);
       const std::string row = "[" + way + "] [" + c.setup + "] " + c.script;
