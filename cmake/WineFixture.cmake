@@ -3,10 +3,9 @@
 # GORVIC_TEST_PROPERTIES is what each test then needs.
 set(GORVIC_TEST_PROPERTIES "")
 if(CMAKE_CROSSCOMPILING_EMULATOR MATCHES "wine")
-  # A server that already runs (wineserver -p then fails) serves as well.
-  add_test(NAME wine_start
-           COMMAND sh -c "wine cmd /c exit 0 >/dev/null 2>&1; wineserver -p 2>/dev/null || true")
-  add_test(NAME wine_stop COMMAND sh -c "wineserver -k 2>/dev/null || true")
+  set(_gorvic_wine_server sh ${CMAKE_CURRENT_LIST_DIR}/wine-server.sh)
+  add_test(NAME wine_start COMMAND ${_gorvic_wine_server} start ${WINE_PROGRAM})
+  add_test(NAME wine_stop COMMAND ${_gorvic_wine_server} stop)
   # WINEDEBUG=-all also keeps wine's own notes off the standard error the tests compare.
   set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT WINEDEBUG=-all)
   set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
