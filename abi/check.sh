@@ -20,8 +20,8 @@ fi
 status=0
 abidiff abi/zarngen.abi build/abi/zarngen.abi || status=$?
 if [ "$status" -ne 0 ]; then
-  echo "The ABI differs from abi/zarngen.abi (abidiff status $status): see the README's" \
-       "'ABI' section for how to change it on purpose." >&2
+  echo "The ABI differs from abi/zarngen.abi (abidiff status $status): see doc/abi.md" \
+       "for how to change it on purpose." >&2
   exit 1
 fi
 echo "ABI: as in abi/zarngen.abi"

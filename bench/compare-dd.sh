@@ -5,6 +5,7 @@
 # page-cache write-back left over from one run weighs less on the next.
 #
 #   bench/compare-dd.sh [N] [directory]      (defaults: 100000000, the current directory)
+#   SYNC=1 bench/compare-dd.sh ...           each time until the file is on the disk
 set -euo pipefail
 
 n=${1:-100000000}

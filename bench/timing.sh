@@ -1,10 +1,13 @@
 # Shared by the comparison scripts: wall times of two writers, and the best of them.
 
-seconds() {  # the wall time of a command, in seconds
+# The wall time of a command, in seconds; with SYNC=1, until what it wrote is on the disk
+# (a sync inside the time), which the page cache otherwise hides.
+seconds() {
   local start end
   sync
   start=$(date +%s.%N)
   "$@"
+  [ "${SYNC:-0}" = 0 ] || sync
   end=$(date +%s.%N)
   echo "$end - $start" | bc
 }

@@ -3,7 +3,8 @@
 #    (gorvic: Runtime; libzarngen<SOVERSION>: Library; libzarngen-dev: Development);
 #  - elsewhere on Linux, gorvic-<version>-Linux-<processor>.tar.gz, for any Linux of that
 #    processor (x86_64, or aarch64 from the aarch64-portable preset);
-#  - on Windows, gorvic-<version>-win64.zip with everything, LICENSE and the README.
+#  - on Windows, gorvic-<version>-win64.zip with everything, LICENSE, the README and
+#    doc/windows.md.
 # `cmake --workflow --preset package`, `--preset portable`, `--preset aarch64-portable` and
 # `--preset windows-package` make them.
 
@@ -23,6 +24,8 @@ if(WIN32)
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md DESTINATION .
           COMPONENT Runtime)
+  # What a Windows user needs beyond the README: the DLL from Visual Studio.
+  install(FILES ${PROJECT_SOURCE_DIR}/doc/windows.md DESTINATION doc COMPONENT Runtime)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME gorvic-${PROJECT_VERSION}-win64)
   include(CPack)
