@@ -287,9 +287,8 @@ TEST_F(Command, FailsWithADiagnosticAndLeavesTheTargetAsItWas) {
       {"echo keep >x && ln -s missing/../x link && { \"$GORVIC\" link 3 in; s=$?;"
        " [ \"$(cat x)\" = keep ] || s=99; rm x link; exit $s; }",
        1, kError + " Can't open output file <\"link\">\n"},
-      {"ln -s newdir/ link && { \"$GORVIC\" link 3 in; s=$?; [ ! -e newdir ] || { s=99; rm newdir; "
-       "}; rm link;"
-       " exit $s; }",
+      {"ln -s newdir/ link && { \"$GORVIC\" link 3 in; s=$?;"
+       " [ ! -e newdir ] || { s=99; rm newdir; }; rm link; exit $s; }",
        1, kError + " Can't open output file <\"link\">\n"},
 #ifdef GORVIC_INTERPOSE
       // A signal that comes once the netlist is written stops the run before the rename.
