@@ -195,11 +195,14 @@ int spelled_descriptor(std::string_view path) {
   return -1;
 }
 
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool same_file(const char* a, const char* b) {
   struct stat first {};
   struct stat second {};
-  return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
+  return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && same_file(first, second);
 }
 
 std::string joined(const std::string& directory, std::string_view name) {
@@ -213,10 +216,6 @@ struct Resolved {
   int descriptor = -1;  // kDescriptor: the open descriptor the path names
   std::string path;     // kPath: what it names, its symbolic links followed
 };
-
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
 
 // Where the walk found `found` for `path`, the kernel must find the same, following the
 // links itself with the protections it applies (a link in a sticky directory that another
@@ -543,12 +542,21 @@ Found examine(Place& place) {
 
 namespace {
 
+// The longest name the directory takes, within NAME_MAX: the signal handler keeps a
+// hidden name in a buffer of that size.
+std::size_t longest_name(int directory) {
+  const long longest = ::fpathconf(directory, _PC_NAME_MAX);
+  return longest > 0 && longest < NAME_MAX ? static_cast<std::size_t>(longest) : NAME_MAX;
+}
+
+// Opens `path` for writing as a shell's `>` does: created, or cut to nothing.
+int open_truncating(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
+}
+
 // The new file under a hidden name, for file systems without unnamed files.
 Created create_named(Place& place, mode_t mode) {
-  // Within NAME_MAX too: the handler keeps the name in a buffer of that size.
-  const long longest = ::fpathconf(place.directory, _PC_NAME_MAX);
-  const std::size_t name_max =
-      longest > 0 && longest < NAME_MAX ? static_cast<std::size_t>(longest) : NAME_MAX;
+  const std::size_t name_max = longest_name(place.directory);
   for (unsigned try_number = 0; try_number < kNameTries; ++try_number) {
     std::string name = new_file_name(place.name, try_number, name_max);
     // Held, so that no signal comes between the file and its handler's knowing of it.
@@ -638,15 +646,13 @@ bool open_descriptor(Place& place) {
 }
 
 bool open_directly(Place& place) {
-  place.descriptor =
-      ::open(place.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
+  place.descriptor = open_truncating(place.path);
   return place.descriptor >= 0;
 }
 
 bool open_in_place(Place& place) {
   if (place.existing < 0) {
-    place.descriptor =
-        ::open(place.target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
+    place.descriptor = open_truncating(place.target);
     return place.descriptor >= 0;
   }
   if (::ftruncate(place.existing, 0) != 0) return false;
@@ -689,8 +695,7 @@ bool name_unnamed(Place& place) {
     if (link_unnamed(place, place.name)) return true;
     if (errno != EEXIST) return false;  // another run made it meanwhile: replaced below
   }
-  const long longest = ::fpathconf(place.directory, _PC_NAME_MAX);
-  const std::size_t name_max = longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX;
+  const std::size_t name_max = longest_name(place.directory);
   for (unsigned try_number = 0; try_number < kNameTries; ++try_number) {
     std::string name = new_file_name(place.name, try_number, name_max);
     if (link_unnamed(place, name)) {
