@@ -9,7 +9,7 @@ zarngen_major=$(sed -n 's/^#define ZARNGEN_VERSION_MAJOR \([0-9][0-9]*\)$/\1/p' 
   "$ci_root/include/zarngen/support.h")
 debian_packages=(gorvic "libzarngen$zarngen_major" libzarngen-dev)
 
-# Removes them, the ones that depend on others first; quiet where they are not installed.
+# Removes them (one dpkg call orders them itself); quiet where they are not installed.
 purge_debian_packages() {
-  dpkg --purge libzarngen-dev gorvic "libzarngen$zarngen_major" >/dev/null 2>&1 || true
+  dpkg --purge "${debian_packages[@]}" >/dev/null 2>&1 || true
 }

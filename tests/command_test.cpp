@@ -130,11 +130,16 @@ class Command : public ScratchDir {
     return "setpriv --reuid=65534 --regid=65534 --clear-groups bash -c " + quote(script);
   }
 
-  // A tmpfs with `options` (as mount(8) takes them) over the test's directory, in a mount
-  // namespace of this process's own, so that no mount outlives it. Root only.
+  // Whether this process has a mount namespace of its own: root may still be refused one
+  // (a container that withholds the right to mount).
+  static bool own_mount_namespace() {
+    static const bool own = ::unshare(CLONE_NEWNS) == 0;
+    return own;
+  }
+  // A tmpfs with `options` (as mount(8) takes them) over the test's directory, in the
+  // process's own mount namespace, so that no mount outlives it.
   void mount_tmpfs(const std::string& options) {
-    static const bool own_namespace = ::unshare(CLONE_NEWNS) == 0;
-    ASSERT_TRUE(own_namespace);
+    ASSERT_TRUE(own_mount_namespace());
     // Private, so that no mount reaches the machine's namespace. In a chroot, whose root
     // is no mount, the namespace around it must be private already (CI makes it so).
     static const bool private_mounts =
@@ -506,7 +511,9 @@ class KernelSetting {
 // attributes changed. Each row runs on a tmpfs of its own (sticky and writable by all, as
 // /tmp), as the machine is and as older kernels and NFS would have it. Root only, as CI is.
 TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
-  if (geteuid() != 0) GTEST_SKIP() << "mounts, chattr, a second user and sysctls need root";
+  if (geteuid() != 0 || !own_mount_namespace()) {
+    GTEST_SKIP() << "mounts, a second user and sysctls need root, with the right to mount";
+  }
   // On for this test, as most distributions have them.
   const KernelSetting protected_symlinks("fs/protected_symlinks", "1");
   const KernelSetting protected_regular("fs/protected_regular", "1");
