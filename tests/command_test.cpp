@@ -137,7 +137,8 @@ class Command : public ScratchDir {
     return own;
   }
   // A tmpfs with `options` (as mount(8) takes them) over the test's directory, in the
-  // process's own mount namespace, so that no mount outlives it.
+  // process's own mount namespace, so that no mount outlives it; for "ext4", an ext4
+  // image, sticky and writable by all as well.
   void mount_tmpfs(const std::string& options) {
     ASSERT_TRUE(own_mount_namespace());
     // Private, so that no mount reaches the machine's namespace. In a chroot, whose root
@@ -145,7 +146,16 @@ class Command : public ScratchDir {
     static const bool private_mounts =
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 || errno == EINVAL;
     ASSERT_TRUE(private_mounts);
-    ASSERT_EQ(::mount("none", dir_.c_str(), "tmpfs", 0, options.c_str()), 0) << options;
+    if (options == "ext4") {
+      const std::string image = quote(dir_.string() + ".ext4");
+      ASSERT_EQ(
+          shell("mkfs.ext4 -q -F " + image + " 8M && mount -o loop " + image + " " +
+                quote(dir_.string()) + " && chmod 1777 " + quote(dir_.string()) + " && rm " + image)
+              .status,
+          0);
+    } else {
+      ASSERT_EQ(::mount("none", dir_.c_str(), "tmpfs", 0, options.c_str()), 0) << options;
+    }
     mounted_ = true;
   }
   // From now on $GORVIC runs the command with `settings` of interpose.c (none: as it is),
@@ -285,12 +295,21 @@ TEST_F(Command, FailsWithADiagnosticAndLeavesTheTargetAsItWas) {
       {interrupted_by("TERM"), 143, ""},
       {interrupted_by("KILL"), 128 + SIGKILL, ""},
       {interrupted_by("QUIT"), 128 + SIGQUIT, ""},
+      // Also through a link into /proc/self/cwd, which names the directory, not a file.
+      {"ln -sfn /proc/self/cwd/out.net \"$PWD-link\" && " +
+           interrupted_by("TERM", "", "", "\"$PWD-link\""),
+       143, ""},
       // A descriptor that cannot be written is refused before anything is written.
       {"\"$GORVIC\" /dev/fd/5 3 in 5</dev/null", 1,
        kError + " Can't open output file <\"/dev/fd/5\">\n"},
+      {"\"$GORVIC\" /dev/stdout 3 in >&-", 1,
+       kError + " Can't open output file <\"/dev/stdout\">\n"},
       // A link that the kernel would not follow to a file is not followed either.
       {"echo keep >x && ln -s missing/../x link && { \"$GORVIC\" link 3 in; s=$?;"
        " [ \"$(cat x)\" = keep ] || s=99; rm x link; exit $s; }",
+       1, kError + " Can't open output file <\"link\">\n"},
+      {"ln -s missing/../x link && { \"$GORVIC\" link 3 in; s=$?;"
+       " [ ! -e x ] || { s=99; rm x; }; rm link; exit $s; }",
        1, kError + " Can't open output file <\"link\">\n"},
       {"ln -s newdir/ link && { \"$GORVIC\" link 3 in; s=$?;"
        " [ ! -e newdir ] || { s=99; rm newdir; }; rm link; exit $s; }",
@@ -313,6 +332,7 @@ TEST_F(Command, FailsWithADiagnosticAndLeavesTheTargetAsItWas) {
       if (existing) std::ofstream(path("out.net")) << "precious\n";
       const Outcome o = shell(c.script);
       if (fs::exists(dir_.string() + "-moved")) fs::rename(dir_.string() + "-moved", dir_);
+      fs::remove(dir_.string() + "-link");
       EXPECT_EQ(o.status, c.status) << c.script;
       EXPECT_EQ(o.out, "") << c.script;
       EXPECT_EQ(o.err, c.err) << c.script;
@@ -476,6 +496,14 @@ void add_flags(const fs::path& file, int flags) {
 void no_dump_no_atime(const fs::path& file) {
   add_flags(file, FS_NODUMP_FL | FS_NOATIME_FL);
 }
+// DAX (chattr +x): a flag beyond those of the first ext2 that a new file may also take
+// from its directory.
+void dax(const fs::path& file) {
+  add_flags(file, FS_DAX_FL);
+}
+void dax_directory(const fs::path& file) {
+  add_flags(file.parent_path(), FS_DAX_FL);
+}
 void append_only(const fs::path& file) {
   add_flags(file, FS_APPEND_FL);
 }
@@ -546,6 +574,8 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
       // takes away (set-ID bits, file capabilities).
       {"size=4m", "chmod 0640 out.net", gen, 0, "", true, {"out.net"}, tag_and_share},
       {"size=4m", "", gen, 0, "", true, {"out.net"}, no_dump_no_atime},
+      {"ext4", "", gen, 0, "", true, {"out.net", "lost+found"}, dax},
+      {"ext4", "", gen, 0, "", true, {"out.net", "lost+found"}, dax_directory},
       {"size=4m", "chmod 0755 out.net", gen, 0, "", true, {"out.net"}, give_a_capability},
       {"size=4m",
        "chown 65534:65534 out.net && chmod 4755 out.net",
@@ -578,6 +608,9 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
        false,
        {"out.net", "link.net"}},
   };
+  // The ext4 rows need e2fsprogs, which a minimal root lacks.
+  const bool has_mkfs_ext4 = shell("command -v mkfs.ext4").status == 0;
+  if (!has_mkfs_ext4) std::cout << "without mkfs.ext4: the ext4 rows are left out\n";
   // As it is, then as on NFS, on a 3.10 kernel (RHEL 7) and on a 4.18 one (RHEL 8).
   std::vector<std::string> ways = {""};
 #ifdef GORVIC_INTERPOSE
@@ -587,6 +620,7 @@ TEST_F(Command, KeepsTheTargetAndWhatGuardsIt) {
   for (const std::string& way : ways) {
     meet(way);
     for (const auto& c : cases) {
+      if (c.tmpfs == "ext4" && !has_mkfs_ext4) continue;
       ASSERT_NO_FATAL_FAILURE(mount_tmpfs(c.tmpfs));
       std::ofstream(path("out.net")) << "precious\n";
       ASSERT_EQ(shell(c.setup).status, 0) << c.setup;
