@@ -15,6 +15,23 @@ bool is_dot_dot(const char* begin, const char* end) {
   return end - begin == 2 && begin[0] == '.' && begin[1] == '.';
 }
 
+// Rules 3 and 4 for one "..": returns where the output continues.
+char* go_up(const char* body, char*& floor, char* write, bool absolute) {
+  if (write > floor) {
+    // Back to the '/' that opened the last component, or to the floor.
+    --write;
+    while (write > floor && *write != '/') --write;
+    return write;
+  }
+  if (absolute) return write;
+  // Kept: raise the floor behind it so that a later ".." cannot cancel it.
+  if (write > body) *write++ = '/';
+  *write++ = '.';
+  *write++ = '.';
+  floor = write;
+  return write;
+}
+
 }  // namespace
 
 // Rewrites `path` in place, component by component:
@@ -45,18 +62,7 @@ extern "C" char* simplify_pathname(char* path) {
 
     if (is_dot(begin, read)) continue;
     if (is_dot_dot(begin, read)) {
-      if (write > floor) {
-        // Back to the '/' that opened the last component, or to the floor.
-        --write;
-        while (write > floor && *write != '/') --write;
-        continue;
-      }
-      if (absolute) continue;
-      // Kept: raise the floor behind it so that a later ".." cannot cancel it.
-      if (write > body) *write++ = '/';
-      *write++ = '.';
-      *write++ = '.';
-      floor = write;
+      write = go_up(body, floor, write, absolute);
       continue;
     }
     if (write > body) *write++ = '/';
