@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -22,12 +23,6 @@ std::string native(std::string path) {
   for (char& c : path) c = c == '/' ? '\\' : c;
   return path;
 }
-
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
 
 class WindowsCommand : public ScratchDir {
  protected:
@@ -147,36 +142,47 @@ TEST_F(WindowsCommand, LeavesATargetHeldOpenByAnotherProgramAsItWas) {
   EXPECT_EQ(listing(), std::set<std::string>{"held.net"});
 }
 
-// The new file goes with the process however it ends: it was created to be deleted when its
-// handle closes, and kept only at the rename.
+// The new file goes with the process however it ends: it is deleted with its handle, but
+// for the instant of each try at the rename. Killed while it writes, and while it tries
+// again to rename over a target that another program holds open.
 TEST_F(WindowsCommand, LeavesNothingBehindWhenKilled) {
-  std::ofstream("out.net") << "precious";
-  std::string line(1, '"');  // appended, not added: g++ 12 warns wrongly on "\"" + string
-  line += native(GORVIC_EXE);
-  line += "\" out.net 20000000 in";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process));
-  // Killed once it has written a megabyte beside the target.
-  const auto writing = [] {
-    for (const auto& entry : fs::directory_iterator(".")) {
-      std::error_code error;
-      if (entry.path().filename().string()[0] == '.' &&
-          fs::file_size(entry.path(), error) > (1u << 20)) {
-        return true;
+  const struct {
+    const char* count;
+    std::uintmax_t written;  // killed once the new file holds so many bytes
+    bool held;               // and then a moment later, the target held open meanwhile
+  } cases[] = {{"20000000", 1u << 20, false}, {"100", 4000, true}};
+  for (const auto& c : cases) {
+    std::ofstream("out.net") << "precious";
+    std::ifstream holder;
+    if (c.held) holder.open("out.net");
+    std::string line(1, '"');  // appended, not added: g++ 12 warns wrongly on "\"" + string
+    line += native(GORVIC_EXE);
+    line += std::string("\" out.net ") + c.count + " in";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    const auto writing = [&c] {
+      for (const auto& entry : fs::directory_iterator(".")) {
+        std::error_code error;
+        if (entry.path().filename().string()[0] == '.' &&
+            fs::file_size(entry.path(), error) >= c.written) {
+          return true;
+        }
       }
-    }
-    return false;
-  };
-  for (int tries = 0; tries < 2000 && !writing(); ++tries) Sleep(5);
-  TerminateProcess(process.hProcess, 9);
-  WaitForSingleObject(process.hProcess, INFINITE);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  EXPECT_EQ(listing(), std::set<std::string>{"out.net"});
-  EXPECT_EQ(read_file("out.net"), "precious");
+      return false;
+    };
+    for (int tries = 0; tries < 2000 && !writing(); ++tries) Sleep(5);
+    if (c.held) Sleep(300);  // the tries at the rename last about a second
+    TerminateProcess(process.hProcess, 9);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    holder.close();
+    EXPECT_EQ(listing(), std::set<std::string>{"out.net"}) << c.count;
+    EXPECT_EQ(read_file("out.net"), "precious") << c.count;
+  }
 }
 
 TEST_F(WindowsCommand, RefusesAMalformedSourceDateEpoch) {

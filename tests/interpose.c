@@ -1,14 +1,15 @@
 /* Loaded into the command with LD_PRELOAD by the process tests, to make the system behave
  * as it does on some machines, or at a moment no test could otherwise hit:
  *
- *   GORVIC_TEST_NO_TMPFILE=1      the file system has no unnamed files: an open with
- *                                 O_TMPFILE fails with EOPNOTSUPP, as on NFS
- *   GORVIC_TEST_KERNEL=3.10       an old kernel (RHEL 7): no statx, and O_TMPFILE is read
- *                                 as O_DIRECTORY (EISDIR)
- *   GORVIC_TEST_KERNEL=4.18       statx does not tell mount roots (RHEL 8)
- *   GORVIC_TEST_BLOCKED=N         signal N was blocked by whoever started the command
- *   GORVIC_TEST_SIGNAL_PENDING=N  signal N arrives at the moment the command asks whether
- *                                 one is pending: just before it would publish its file
+ *   GORVIC_TEST_TMPFILE_ERROR=E     an open with O_TMPFILE fails with errno E: 95
+ *                                   (EOPNOTSUPP) as on NFS, 21 (EISDIR) as on kernels
+ *                                   before 3.11, which read it as O_DIRECTORY
+ *   GORVIC_TEST_CREATE_ERROR=E      so does every open that makes a new file, with E
+ *   GORVIC_TEST_FIRST_RANDOM=0      the first random bytes are all zero, which makes the
+ *                                   first hidden name one a test can hold beforehand
+ *   GORVIC_TEST_BLOCKED=N           signal N was blocked by whoever started the command
+ *   GORVIC_TEST_SIGNAL_WRITEBACK=N  signal N arrives while the command waits for the disk
+ *                                   before publishing
  */
 #define _GNU_SOURCE
 /* Both openat and openat64 are defined here, under their own names. */
@@ -20,19 +21,41 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-
-static int kernel(const char* version) {
-  const char* value = getenv("GORVIC_TEST_KERNEL");
-  return value != NULL && strcmp(value, version) == 0;
-}
+#include <sys/random.h>
+#include <sys/types.h>
 
 /* The next definition of `name`, the one this library stands in front of. */
 static void* next_definition(const char* name) {
   return dlsym(RTLD_NEXT, name);
 }
 
+static void raise_from(const char* variable) {
+  const char* signal_number = getenv(variable);
+  if (signal_number != NULL) raise(atoi(signal_number));
+}
+
+/* The errno that an open with `flags` is to fail with, or 0. */
+static int planted_error(int flags) {
+  const int unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+  const char* error = unnamed ? getenv("GORVIC_TEST_TMPFILE_ERROR") : NULL;
+  if (error == NULL && (unnamed || (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)))
+    error = getenv("GORVIC_TEST_CREATE_ERROR");
+  return error != NULL ? atoi(error) : 0;
+}
+
 typedef int (*openat_function)(int, const char*, int, ...);
+
+static int forward_openat(const char* name, int directory, const char* path, int flags,
+                          mode_t mode) {
+  const int error = planted_error(flags);
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  openat_function next;
+  *(void**)&next = next_definition(name); /* the POSIX way: no cast from object pointer */
+  return next(directory, path, flags, mode);
+}
 
 /* The mode is passed only with the flags that create a file. */
 #define MODE_ARGUMENT(flags, mode)                             \
@@ -43,23 +66,6 @@ typedef int (*openat_function)(int, const char*, int, ...);
       mode = (mode_t)va_arg(arguments, int);                   \
     va_end(arguments);                                         \
   } while (0)
-
-static int forward_openat(const char* name, int directory, const char* path, int flags,
-                          mode_t mode) {
-  if ((flags & O_TMPFILE) == O_TMPFILE) {
-    if (getenv("GORVIC_TEST_NO_TMPFILE") != NULL) {
-      errno = EOPNOTSUPP;
-      return -1;
-    }
-    if (kernel("3.10")) {
-      errno = EISDIR;
-      return -1;
-    }
-  }
-  openat_function next;
-  *(void**)&next = next_definition(name); /* the POSIX way: no cast from object pointer */
-  return next(directory, path, flags, mode);
-}
 
 /* Both names: which one a call reaches depends on the caller's large-file setting. */
 int openat(int directory, const char* path, int flags, ...) {
@@ -74,27 +80,22 @@ int openat64(int directory, const char* path, int flags, ...) {
   return forward_openat("openat64", directory, path, flags, mode);
 }
 
-int statx(int directory, const char* path, int flags, unsigned mask, struct statx* status) {
-  if (kernel("3.10")) {
-    errno = ENOSYS;
-    return -1;
+ssize_t getrandom(void* bytes, size_t size, unsigned flags) {
+  static int calls = 0;
+  if (calls++ == 0 && getenv("GORVIC_TEST_FIRST_RANDOM") != NULL) {
+    memset(bytes, 0, size);
+    return (ssize_t)size;
   }
-  int (*next)(int, const char*, int, unsigned, struct statx*);
-  *(void**)&next = next_definition("statx");
-  const int result = next(directory, path, flags, mask, status);
-  if (result == 0 && kernel("4.18")) {
-    status->stx_attributes_mask &= ~(__u64)STATX_ATTR_MOUNT_ROOT;
-    status->stx_attributes &= ~(__u64)STATX_ATTR_MOUNT_ROOT;
-  }
-  return result;
+  ssize_t (*next)(void*, size_t, unsigned);
+  *(void**)&next = next_definition("getrandom");
+  return next(bytes, size, flags);
 }
 
-int sigpending(sigset_t* set) {
-  const char* signal_number = getenv("GORVIC_TEST_SIGNAL_PENDING");
-  if (signal_number != NULL) raise(atoi(signal_number));
-  int (*next)(sigset_t*);
-  *(void**)&next = next_definition("sigpending");
-  return next(set);
+int sync_file_range(int descriptor, off64_t offset, off64_t size, unsigned flags) {
+  raise_from("GORVIC_TEST_SIGNAL_WRITEBACK");
+  int (*next)(int, off64_t, off64_t, unsigned);
+  *(void**)&next = next_definition("sync_file_range");
+  return next(descriptor, offset, size, flags);
 }
 
 __attribute__((constructor)) static void block_as_the_caller_did(void) {

@@ -19,6 +19,13 @@ namespace fs = std::filesystem;
 inline constexpr const char* kEpoch = "1796635921";
 inline const std::string kError = "\nZARN Generator Error: (gorvic)\n";
 
+// How a run of the generator ended: its status, standard output and standard error.
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
 // The bytes of a file; in text mode, Windows line ends read as '\n'.
 inline std::string read_file(const fs::path& path, std::ios::openmode mode = std::ios::binary) {
   std::ifstream in(path, std::ios::in | mode);

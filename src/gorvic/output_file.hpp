@@ -1,17 +1,8 @@
-// Where the netlist is written, so that the name asked for never holds a half netlist.
-//
-// A regular file, or a name that holds nothing yet, is replaced: the netlist goes to a new
-// file in the same directory that has no name while it is written (Linux) or is deleted
-// when the process ends (Windows), and takes the target's name by a rename only once it
-// is complete. A failure, an interruption or a kill leaves the target as it was and
-// nothing beside it. The replacement is made identical to the file it replaces (owner,
-// group, mode, ACL, extended attributes); where that cannot be done, or the directory
-// takes no new file, the file is written in place, as a shell's `>` would. Everything
-// else is written directly: a device, a pipe or FIFO, and a name for one of the process's
-// open descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N, by any spelling).
-//
-// The decision is taken before anything is opened for writing, and nothing is truncated
-// unless the file is written in place.
+// Where the netlist is written, so that the name asked for never holds a half netlist: the
+// mode is decided before the first byte. A regular file, or nothing yet, is replaced by a
+// new file with the old one's owner, group and mode, which takes the name only when
+// complete; where it could not be identical, or take the name, the old file is written in
+// place, as a shell's `>` would. Anything else is written directly.
 #pragma once
 
 #include <cstddef>
@@ -23,34 +14,45 @@
 
 namespace gorvic {
 
-namespace detail {
-struct Place;
-struct PlaceDeleter {
-  void operator()(Place* place) const;
+enum class Mode {
+  kRefused,     // nothing that may be written: not opened
+  kDescriptor,  // a name for one of the process's open descriptors: a copy of it
+  kDirect,      // not a regular file (a device, a FIFO): opened and written as it is
+  kInPlace,     // an existing file that is not replaced: cut to nothing and written
+  kUnnamed,     // a new file that has no name until it is complete (Linux)
+  kNamed,       // a new file under a hidden name beside the target, renamed over it
 };
+
+namespace detail {
+// Each platform's, in linux/ and windows/. Opening decides the mode; commit closes the
+// output and gives a new file the target's name; destroy closes what is open and removes
+// a new file not published.
+struct Place;
+Place* open_place(const char* path, Mode& mode);
+void destroy(Place* place);
+bool write_all(Place& place, std::string_view text);
+bool commit(Place& place);
+bool random_bytes(char* bytes, std::size_t size);  // false where the system has no source
+
+// A name for a new file beside the target `name`, another at every call.
+std::string new_hidden_name(std::string_view name, std::size_t name_max);
 }  // namespace detail
 
 class OutputFile final : public Sink {
  public:
-  // Opens the destination for `path`; is_open() tells whether that worked.
-  explicit OutputFile(const char* path);
-  // Without a successful commit(), a new file is removed and the target left as it was.
-  ~OutputFile() override;
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
+  explicit OutputFile(const char* path) : place_(detail::open_place(path, mode_)) {}
 
-  bool is_open() const { return open_; }
-  bool put(std::string_view text) override;
-
-  // Closes the file and, for a replacement, renames it over the target. False when that
-  // fails; the target is then as it was. An interruption that came while the file was
-  // written ends the process here, by that signal, with the target as it was.
-  bool commit();
+  bool is_open() const { return mode_ != Mode::kRefused; }
+  bool put(std::string_view text) override { return detail::write_all(*place_, text); }
+  // False when closing or publishing failed; a replaced target is then as it was.
+  bool commit() { return detail::commit(*place_); }
 
  private:
-  std::unique_ptr<detail::Place, detail::PlaceDeleter> place_;
-  bool open_ = false;
-  bool replacing_ = false;
+  struct Destroy {
+    void operator()(detail::Place* place) const { detail::destroy(place); }
+  };
+  Mode mode_ = Mode::kRefused;
+  std::unique_ptr<detail::Place, Destroy> place_;
 };
 
 // Makes sure that standard input, output and error are open (on /dev/null where they were
@@ -62,9 +64,8 @@ void reserve_standard_descriptors() noexcept;
 // name of its own and is not yet published. Needs no memory.
 void abandon_new_file() noexcept;
 
-// The new file's name for `target`: in the same directory, a dot, the target's name and
-// `suffix`, with the target's name cut so that the last component stays within
-// `name_max` bytes (the target's own name may already be that long).
-std::string hidden_sibling(std::string_view target, std::string_view suffix, std::size_t name_max);
+// A dot, `name` cut so that the whole stays within `name_max` bytes, a dot, and six letters
+// or digits made from the first six bytes of `random`.
+std::string hidden_name(std::string_view name, std::string_view random, std::size_t name_max);
 
 }  // namespace gorvic

@@ -1,69 +1,36 @@
-// The output file on Windows. A replacement is created beside the target with its delete
-// disposition set, so that the system removes it however the process ends (Ctrl-C, a
-// kill); the disposition is cleared only just before the rename.
+// The output file on Windows. A new file beside the target has its delete disposition set,
+// so that it goes however the process ends, but for the instant of each try at the rename.
+#define _CRT_RAND_S  // rand_s, from the system's random source
 #include <windows.h>
 
-#include <atomic>
+#include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "gorvic/output_file.hpp"
-#include "gorvic/output_file_platform.hpp"
 
 namespace gorvic::detail {
-namespace {
 
-// ---- Interruptions ---------------------------------------------------------------------
-
-// A console event (Ctrl-C, Ctrl-Break, the window closed) that came while a replacement
-// was published. The handler runs on a thread of its own: it touches these two atomics
-// and nothing that the main thread may free.
-constexpr DWORD kNoEvent = ~DWORD{0};
-std::atomic<bool> publishing{false};
-std::atomic<DWORD> held_event{kNoEvent};
-static_assert(std::atomic<DWORD>::is_always_lock_free);
-
-BOOL WINAPI hold_event(DWORD event) {
-  if (!publishing.load()) return FALSE;  // the default handler ends the process
-  held_event.store(event);
-  return TRUE;
-}
-
-// While alive, console events wait; pending() tells whether one came, and release() ends
-// the process as the event would have, after the rename or with the new file gone.
-class Interruptions {
- public:
-  Interruptions() {
-    publishing = true;
-    SetConsoleCtrlHandler(hold_event, TRUE);
-  }
-  ~Interruptions() { release(); }
-  Interruptions(const Interruptions&) = delete;
-  Interruptions& operator=(const Interruptions&) = delete;
-
-  bool pending() const { return held_event.load() != kNoEvent; }
-  void release() {
-    if (!publishing.exchange(false)) return;
-    SetConsoleCtrlHandler(hold_event, FALSE);
-    if (pending()) ExitProcess(STATUS_CONTROL_C_EXIT);
-  }
+struct Place {
+  Mode mode = Mode::kRefused;
+  std::string path;                    // as given
+  HANDLE file = INVALID_HANDLE_VALUE;  // what is written to; a new file goes with it
+  std::string temporary;               // kNamed: the new file's name
 };
 
-// ---- What a path names -----------------------------------------------------------------
+namespace {
 
 // CON, NUL, COM1 and the like name devices in every directory, whatever extension follows.
 bool names_device(std::string_view path) {
   if (path.starts_with("\\\\.\\") || path.starts_with("//./")) return true;
-  const auto cut = path.find_last_of("/\\:");
-  std::string_view stem = path.substr(cut == std::string_view::npos ? 0 : cut + 1);
-  stem = stem.substr(0, stem.find('.'));
-  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-  std::string name;
-  for (const char c : stem) name += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-    if (name == device) return true;
-  }
-  return name.size() == 4 && (name.starts_with("COM") || name.starts_with("LPT")) &&
-         name[3] >= '0' && name[3] <= '9';
+  std::string name(path.substr(path.find_last_of("/\\:") + 1));  // npos + 1 is 0
+  name = name.substr(0, name.find('.'));
+  name.erase(name.find_last_not_of(' ') + 1);  // npos + 1 is 0 too
+  for (char& c : name) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  return name == "CON" || name == "PRN" || name == "AUX" || name == "NUL" || name == "CONIN$" ||
+         name == "CONOUT$" ||
+         (name.size() == 4 && (name.starts_with("COM") || name.starts_with("LPT")) &&
+          name[3] >= '0' && name[3] <= '9');
 }
 
 bool set_delete_disposition(HANDLE file, bool delete_it) {
@@ -73,13 +40,17 @@ bool set_delete_disposition(HANDLE file, bool delete_it) {
          0;
 }
 
-// Antivirus scanners and indexers open new files for a moment: a rename that meets one
-// is tried again for about a second before it counts as failed.
-bool rename_over(const std::string& from, const std::string& to) {
+// Antivirus scanners and indexers open new files for a moment: a rename that meets one is
+// tried again for about a second before it counts as failed. Between the tries the new
+// file is again one that goes with the process.
+bool rename_over(const Place& place) {
   for (DWORD pause = 1, waited = 0;; waited += pause, pause *= 2) {
-    // Fails while another program holds the target open: then the target stays as it is.
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (!set_delete_disposition(place.file, false)) return false;
+    if (MoveFileExA(place.temporary.c_str(), place.path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      return true;
+    }
     const DWORD error = GetLastError();
+    set_delete_disposition(place.file, true);
     if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
          error != ERROR_LOCK_VIOLATION) ||
         waited >= 1000) {
@@ -89,121 +60,89 @@ bool rename_over(const std::string& from, const std::string& to) {
   }
 }
 
-}  // namespace
+Mode open_as(Place& place, DWORD disposition, Mode mode) {
+  place.file = CreateFileA(place.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (place.file == INVALID_HANDLE_VALUE) return Mode::kRefused;
+  // OPEN_ALWAYS, for writing in place: cut to nothing.
+  return disposition != OPEN_ALWAYS || SetEndOfFile(place.file) ? mode : Mode::kRefused;
+}
 
-// ---- The place -------------------------------------------------------------------------
-
-struct Place {
-  explicit Place(const char* given) : path(given) {}
-  ~Place() { discard(); }
-  Place(const Place&) = delete;
-  Place& operator=(const Place&) = delete;
-
-  // Closes the file; a new one goes with its handle, by its delete disposition.
-  bool discard() {
-    const bool closed = file == INVALID_HANDLE_VALUE || CloseHandle(file) != 0;
-    file = INVALID_HANDLE_VALUE;
-    if (!temporary.empty()) DeleteFileA(temporary.c_str());  // had the disposition gone
-    temporary.clear();
-    return closed;
+// A new file beside the target, with the `attributes` that a new file may be given.
+Mode create(Place& place, DWORD attributes) {
+  const auto cut = place.path.find_last_of("/\\:");
+  const std::size_t start = cut == std::string::npos ? 0 : cut + 1;
+  for (unsigned tries = 0; tries < 100; ++tries) {
+    // Within the 255 characters that one path component may have.
+    std::string name = place.path.substr(0, start) +
+                       new_hidden_name(std::string_view(place.path).substr(start), 255);
+    // Shared for deletion, so that the rename can take it while it is open.
+    place.file =
+        CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (place.file != INVALID_HANDLE_VALUE && set_delete_disposition(place.file, true)) {
+      place.temporary = std::move(name);
+      return Mode::kNamed;
+    }
+    if (place.file != INVALID_HANDLE_VALUE) {  // created, but could not be made to go with it
+      CloseHandle(std::exchange(place.file, INVALID_HANDLE_VALUE));
+      DeleteFileA(name.c_str());
+      return Mode::kRefused;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      return error == ERROR_ACCESS_DENIED ? Mode::kInPlace : Mode::kRefused;
+    }
   }
-
-  std::string path;                    // as given
-  DWORD attributes = 0;                // the target's, for its replacement
-  HANDLE file = INVALID_HANDLE_VALUE;  // what is written to
-  std::string temporary;               // the new file, while it is not published
-};
-
-void PlaceDeleter::operator()(Place* place) const {
-  delete place;
+  return Mode::kRefused;  // every name taken
 }
 
-Place* make_place(const char* path) {
-  return new Place(path);
-}
-
-std::uint64_t process_id() {
-  return GetCurrentProcessId();
-}
-
-Found examine(Place& place) {
-  if (names_device(place.path)) return Found::kOther;
+Mode open_output(Place& place) {
+  if (names_device(place.path)) return open_as(place, CREATE_ALWAYS, Mode::kDirect);
   const DWORD attributes = GetFileAttributesA(place.path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? Found::kFileOrNothing : Found::kRefused;
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return Mode::kRefused;
+    const Mode created = create(place, 0);
+    return created == Mode::kInPlace ? Mode::kRefused : created;
   }
-  // A directory or a read-only file cannot be written; a reparse point is written
-  // through, where it leads.
-  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Found::kRefused;
-  if (attributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT)) return Found::kOther;
+  // A directory or a read-only file cannot be written; a symbolic link or another reparse
+  // point is written through, where it leads, in place.
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Mode::kRefused;
+  if (attributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return open_as(place, CREATE_ALWAYS, Mode::kDirect);
+  }
   // What the file's ACL allows: a user who may not write it must not replace it either,
   // though the directory would let the rename through.
   const HANDLE probe = CreateFileA(place.path.c_str(), GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) {
-    if (GetLastError() == ERROR_ACCESS_DENIED) return Found::kRefused;
-  } else {
-    CloseHandle(probe);
-  }
-  // The replacement carries the attributes that a new file may be given.
-  place.attributes = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-  return Found::kFileOrNothing;
-}
-
-Created create_replacement(Place& place) {
-  for (unsigned try_number = 0; try_number < kNameTries; ++try_number) {
-    // A name within the 255 characters that one path component may have.
-    std::string name = new_file_name(place.path, try_number, 255);
-    // Shared for deletion, so that the rename can take it while it is open.
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE | DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                              place.attributes ? place.attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      return error == ERROR_ACCESS_DENIED ? Created::kNotHere : Created::kFailed;
-    }
-    place.file = file;
-    place.temporary = std::move(name);
-    if (!set_delete_disposition(file, true)) {
-      place.discard();
-      return Created::kFailed;
-    }
-    return Created::kYes;
-  }
-  return Created::kFailed;  // every name taken
-}
-
-namespace {
-
-HANDLE open_for_writing(const std::string& path, DWORD disposition) {
-  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) return Mode::kRefused;
+  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+  const Mode created =
+      create(place, attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+  return created == Mode::kInPlace ? open_as(place, OPEN_ALWAYS, Mode::kInPlace) : created;
 }
 
 }  // namespace
 
-bool open_descriptor(Place& /*place*/) {
-  return false;  // examine() finds none on Windows
+Place* open_place(const char* path, Mode& mode) {
+  auto* place = new Place;
+  place->path = path;
+  mode = place->mode = open_output(*place);
+  return place;
 }
 
-bool open_directly(Place& place) {
-  place.file = open_for_writing(place.path, CREATE_ALWAYS);
-  return place.file != INVALID_HANDLE_VALUE;
-}
-
-bool open_in_place(Place& place) {
-  place.file = open_for_writing(place.path, OPEN_ALWAYS);
-  return place.file != INVALID_HANDLE_VALUE && SetEndOfFile(place.file);
+void destroy(Place* place) {
+  if (place->file != INVALID_HANDLE_VALUE) CloseHandle(place->file);
+  delete place;
 }
 
 bool write_all(Place& place, std::string_view text) {
   while (!text.empty()) {
-    const DWORD chunk = text.size() < (1u << 30) ? static_cast<DWORD>(text.size()) : 1u << 30;
-    DWORD written = 0;
-    if (!WriteFile(place.file, text.data(), chunk, &written, nullptr) || written == 0) {
+    DWORD written = 0;  // the writer's pieces are far below 4 GiB
+    if (!WriteFile(place.file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written == 0) {
       return false;
     }
     text.remove_prefix(written);
@@ -211,38 +150,37 @@ bool write_all(Place& place, std::string_view text) {
   return true;
 }
 
-bool close_written(Place& place) {
-  return place.discard();
+bool commit(Place& place) {
+  bool written = false;
+  switch (place.mode) {
+    case Mode::kRefused:
+      return false;
+    case Mode::kNamed:
+      written = rename_over(place);
+      break;
+    default:
+      written = true;
+  }
+  const bool closed = CloseHandle(place.file) != 0;
+  place.file = INVALID_HANDLE_VALUE;
+  return written && closed;
 }
 
-bool publish(Place& place) {
-  Interruptions held;
-  bool published = false;
-  if (!held.pending() && set_delete_disposition(place.file, false)) {
-    published = rename_over(place.temporary, place.path);
-    if (published) {
-      place.temporary.clear();
-    } else {
-      set_delete_disposition(place.file, true);
-    }
+bool random_bytes(char* bytes, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    unsigned value = 0;
+    if (rand_s(&value) != 0) return false;
+    bytes[i] = static_cast<char>(value);
   }
-  place.discard();
-  // An event that came meanwhile ends the process now: before the rename with the new
-  // file gone, after it with the target replaced whole.
-  held.release();
-  return published;
+  return true;
 }
 
 }  // namespace gorvic::detail
 
 namespace gorvic {
 
-void reserve_standard_descriptors() noexcept {
-  // Nothing to do: files are handles, which never take a standard stream's place.
-}
-
-void abandon_new_file() noexcept {
-  // Nothing to do: the system removes a new file with its handle, by its delete disposition.
-}
+// Handles never take a standard stream's place, and a new file goes with its handle.
+void reserve_standard_descriptors() noexcept {}
+void abandon_new_file() noexcept {}
 
 }  // namespace gorvic

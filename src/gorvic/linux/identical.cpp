@@ -1,0 +1,95 @@
+#include "gorvic/linux/units.hpp"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/limits.h>
+#include <sys/ioctl.h>
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace gorvic::detail {
+namespace {
+
+// The chattr flags a file keeps (no dump, no atime, sync, journalled data, no copy-on-write,
+// no compression, DAX); a new file may take some from its directory (btrfs's +C).
+constexpr int kKeptFlags = FS_FL_USER_MODIFIABLE | FS_JOURNAL_DATA_FL | FS_NOCOW_FL | FS_NOCOMP_FL |
+                           FS_DAX_FL | FS_PROJINHERIT_FL;
+
+int flags_of(int descriptor) {
+  int flags = 0;
+  if (::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0) return flags;
+  // A directory held by O_PATH: through a descriptor that reads it.
+  const Descriptor readable(::openat(descriptor, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return readable && ::ioctl(readable.get(), FS_IOC_GETFLAGS, &flags) == 0 ? flags : 0;
+}
+
+// The project that quotas count a file in. A directory that hands its own to new files
+// takes no file of another by a link or a rename (EXDEV).
+unsigned project_of(int descriptor) {
+  fsxattr attributes{};
+  return ::ioctl(descriptor, FS_IOC_FSGETXATTR, &attributes) == 0 ? attributes.fsx_projid : 0;
+}
+
+// Every extended attribute of a file, ACLs among them, with its value.
+std::optional<std::map<std::string, std::string>> attributes(int descriptor) {
+  std::map<std::string, std::string> all;
+  std::string names(XATTR_LIST_MAX, '\0');  // the most that the kernel lists or holds
+  const ssize_t size = ::flistxattr(descriptor, names.data(), names.size());
+  if (size < 0) return errno == ENOTSUP ? std::optional(all) : std::nullopt;
+  std::string value(XATTR_SIZE_MAX, '\0');
+  for (const char* name = names.c_str(); name < names.c_str() + size;
+       name += std::strlen(name) + 1) {
+    const ssize_t length = ::fgetxattr(descriptor, name, value.data(), value.size());
+    if (length < 0) return std::nullopt;
+    all.emplace(name, value.substr(0, static_cast<std::size_t>(length)));
+  }
+  return all;
+}
+
+// The mount that holds an open file, where the kernel gives file handles (from 2.6.39):
+// it tells the mount even when no handle fits.
+int mount_of(int descriptor) {
+  file_handle handle{};
+  int mount = -1;
+  const int told = ::name_to_handle_at(descriptor, "", &handle, &mount, AT_EMPTY_PATH);
+  return told == 0 || errno == EOVERFLOW ? mount : -1;
+}
+
+}  // namespace
+
+bool append_only_or_immutable(int descriptor) {
+  return (flags_of(descriptor) & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+}
+
+bool may_rename_over(int directory, int existing) {
+  struct stat file {};
+  struct stat folder {};
+  // Without file handles, at least the file system must be the same.
+  return !append_only_or_immutable(directory) && mount_of(existing) == mount_of(directory) &&
+         ::fstat(existing, &file) == 0 && ::fstat(directory, &folder) == 0 &&
+         file.st_dev == folder.st_dev;
+}
+
+bool make_identical(int existing, const struct stat& was, int replacement) {
+  // The owner first: a change of owner clears the set-ID bits that the mode then sets.
+  struct stat now {};
+  if (::fstat(replacement, &now) != 0 ||
+      ((now.st_uid != was.st_uid || now.st_gid != was.st_gid) &&
+       ::fchown(replacement, was.st_uid, was.st_gid) != 0) ||
+      ::fchmod(replacement, was.st_mode & 07777) != 0 || ::fstat(replacement, &now) != 0 ||
+      now.st_uid != was.st_uid || now.st_gid != was.st_gid ||
+      (now.st_mode & 07777) != (was.st_mode & 07777)) {
+    return false;  // another's file, a group the process is not in, a set-group-ID bit dropped
+  }
+  const auto old_attributes = attributes(existing);
+  return ((flags_of(existing) ^ flags_of(replacement)) & kKeptFlags) == 0 &&
+         project_of(existing) == project_of(replacement) && old_attributes &&
+         old_attributes == attributes(replacement);
+}
+
+}  // namespace gorvic::detail
