@@ -1,7 +1,7 @@
 # Packages, made by CPack from the install components (see Install.cmake):
 #  - on Linux, as GORVIC_PACKAGE_FORMAT says:
 #    TGZ  gorvic-<version>-Linux-<processor>.tar.gz, for any Linux of that processor
-#         (x86_64, or aarch64 from the aarch64-portable preset);
+#         (x86_64, or aarch64 from the aarch64-portable preset), with an environment module;
 #    DEB  three Debian packages, split as Debian splits a library and its tool (gorvic:
 #         Runtime; libzarngen<SOVERSION>: Library; libzarngen-dev: Development);
 #    RPM  three RPM packages, split as RHEL and Fedora split them (gorvic, libzarngen,
@@ -37,9 +37,18 @@ endif()
 
 if(GORVIC_PACKAGE_FORMAT STREQUAL "TGZ")
   # A tarball for any Linux of its processor (the portable presets): gorvic linked
-  # statically, the library's files in lib/, and a pkg-config file and CMake package that
-  # find their prefix from where they lie.
+  # statically, the library's files in lib/, and a pkg-config file, a CMake package and an
+  # environment module that find their prefix from where they lie.
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
+          COMPONENT Runtime)
+  # share/modulefiles/gorvic/<version>, as a site's module tree names a version.
+  set(module_dir ${CMAKE_INSTALL_DATAROOTDIR}/modulefiles/gorvic)
+  file(RELATIVE_PATH GORVIC_MODULE_TO_PREFIX ${CMAKE_INSTALL_PREFIX}/${module_dir}
+       ${CMAKE_INSTALL_PREFIX})
+  string(REGEX REPLACE "/$" "" GORVIC_MODULE_TO_PREFIX "${GORVIC_MODULE_TO_PREFIX}")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/modulefile.in
+                 ${PROJECT_BINARY_DIR}/modulefiles/${PROJECT_VERSION} @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/modulefiles/${PROJECT_VERSION} DESTINATION ${module_dir}
           COMPONENT Runtime)
   set(CPACK_GENERATOR TGZ)
   set(CPACK_PACKAGE_FILE_NAME gorvic-${PROJECT_VERSION}-Linux-${CMAKE_SYSTEM_PROCESSOR})
