@@ -8,11 +8,17 @@
 # working tree.
 include(CMakePackageConfigHelpers)
 
-option(GORVIC_DEBIAN "Man pages gzipped, copyright and changelog in share/doc/<package>" OFF)
+# What `cpack` makes on Linux: the portable tarball, Debian packages or RPM packages. The
+# packages have their man pages gzipped and their licence where the distribution wants it.
+set(GORVIC_PACKAGE_FORMAT TGZ CACHE STRING "What cpack makes on Linux: TGZ, DEB or RPM")
+set_property(CACHE GORVIC_PACKAGE_FORMAT PROPERTY STRINGS TGZ DEB RPM)
+if(NOT GORVIC_PACKAGE_FORMAT MATCHES "^(TGZ|DEB|RPM)$")
+  message(FATAL_ERROR "GORVIC_PACKAGE_FORMAT is '${GORVIC_PACKAGE_FORMAT}': TGZ, DEB or RPM")
+endif()
 set(ZARNGEN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zarngen)
 
-# Compresses `input` into `output` when building, as Debian wants it: gzip -9n, so that
-# the file holds no name and no time stamp.
+# Compresses `input` into `output` when building, as Debian and RPM distributions want it:
+# gzip -9n, so that the file holds no name and no time stamp.
 function(gorvic_gzip input output)
   get_filename_component(dir ${output} DIRECTORY)
   add_custom_command(OUTPUT ${output}
@@ -21,10 +27,10 @@ function(gorvic_gzip input output)
     DEPENDS ${input} VERBATIM)
 endfunction()
 
-# Installs the man pages of one section; with GORVIC_DEBIAN compressed.
+# Installs the man pages of one section; compressed in the packages.
 function(gorvic_install_man section component)
   set(pages ${ARGN})
-  if(GORVIC_DEBIAN)
+  if(NOT GORVIC_PACKAGE_FORMAT STREQUAL "TGZ")
     set(compressed "")
     foreach(page IN LISTS pages)
       get_filename_component(name ${page} NAME)
