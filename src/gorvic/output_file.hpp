@@ -24,9 +24,8 @@ enum class Mode {
 };
 
 namespace detail {
-// Each platform's, in linux/ and windows/. Opening decides the mode; commit closes the
-// output and gives a new file the target's name; destroy closes what is open and removes
-// a new file not published.
+// Each platform's (linux/, windows/). Commit closes the output and gives a new file the
+// target's name; destroy closes what is open and removes a new file not published.
 struct Place;
 Place* open_place(const char* path, Mode& mode);
 void destroy(Place* place);

@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <linux/limits.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -35,24 +36,23 @@ unsigned project_of(int descriptor) {
   return ::ioctl(descriptor, FS_IOC_FSGETXATTR, &attributes) == 0 ? attributes.fsx_projid : 0;
 }
 
-// Every extended attribute of a file, ACLs among them, with its value.
+// Every extended attribute of a file, ACLs among them, with its value. The buffers hold
+// the most that the kernel lists or gives; static, so that only what is read is touched.
 std::optional<std::map<std::string, std::string>> attributes(int descriptor) {
+  static char names[XATTR_LIST_MAX];
+  static char value[XATTR_SIZE_MAX];
   std::map<std::string, std::string> all;
-  std::string names(XATTR_LIST_MAX, '\0');  // the most that the kernel lists or holds
-  const ssize_t size = ::flistxattr(descriptor, names.data(), names.size());
+  const ssize_t size = ::flistxattr(descriptor, names, sizeof names);
   if (size < 0) return errno == ENOTSUP ? std::optional(all) : std::nullopt;
-  std::string value(XATTR_SIZE_MAX, '\0');
-  for (const char* name = names.c_str(); name < names.c_str() + size;
-       name += std::strlen(name) + 1) {
-    const ssize_t length = ::fgetxattr(descriptor, name, value.data(), value.size());
+  for (const char* name = names; name < names + size; name += std::strlen(name) + 1) {
+    const ssize_t length = ::fgetxattr(descriptor, name, value, sizeof value);
     if (length < 0) return std::nullopt;
-    all.emplace(name, value.substr(0, static_cast<std::size_t>(length)));
+    all.emplace(name, std::string(value, static_cast<std::size_t>(length)));
   }
   return all;
 }
 
-// The mount that holds an open file, where the kernel gives file handles (from 2.6.39):
-// it tells the mount even when no handle fits.
+// The mount that holds an open file, where the kernel gives handles, even when none fits.
 int mount_of(int descriptor) {
   file_handle handle{};
   int mount = -1;
@@ -63,6 +63,12 @@ int mount_of(int descriptor) {
 }  // namespace
 
 bool append_only_or_immutable(int descriptor) {
+  // statx tells from any descriptor (from 4.11); the flags need one that may read.
+  struct statx status {};
+  if (::statx(descriptor, "", AT_EMPTY_PATH, 0, &status) == 0 &&
+      (status.stx_attributes_mask & STATX_ATTR_APPEND) != 0) {
+    return (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+  }
   return (flags_of(descriptor) & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 }
 

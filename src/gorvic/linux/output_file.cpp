@@ -14,8 +14,6 @@
 #include "gorvic/linux/units.hpp"
 #include "gorvic/output_file.hpp"
 
-static_assert(sizeof(off_t) >= 8, "a netlist grows past 2 GiB: build with large-file support");
-
 namespace gorvic::detail {
 
 struct Place {
@@ -42,26 +40,10 @@ namespace {
 // now held by /dev/null: a name for one of them names nothing to write to.
 unsigned closed_at_start = 0;
 
-// fs.protected_regular, which the kernel applies to an open with O_CREAT only: another
-// user's file in a sticky directory that others may write (all at 1, the group too at 2)
-// is refused, unless the directory is the process's. Unread (no /proc), it counts as 1.
-bool protected_in_sticky(const Destination& found) {
-  struct stat folder {};
-  if (found.status.st_uid == ::geteuid() || ::fstat(found.directory.get(), &folder) != 0 ||
-      (folder.st_mode & S_ISVTX) == 0 || found.status.st_uid == folder.st_uid) {
-    return false;
-  }
-  char level = '1';
-  const Descriptor setting(::open("/proc/sys/fs/protected_regular", O_RDONLY | O_CLOEXEC));
-  if (setting && ::read(setting.get(), &level, 1) != 1) level = '1';
-  return (level >= '1' && (folder.st_mode & S_IWOTH) != 0) ||
-         (level >= '2' && (folder.st_mode & S_IWGRP) != 0);
-}
-
+// One that cannot be written (closed by the caller, open for reading or a directory) is
+// refused; a copy is written, so that closing it leaves the caller's as it was.
 Mode open_descriptor(Place& place, int caller) {
-  // One that cannot be written (closed by the caller, open for reading, a directory) is
-  // refused; a copy is written, so that closing it leaves the caller's as it was.
-  const int flags = ::fcntl(caller, F_GETFL);  // a directory's is O_RDONLY
+  const int flags = ::fcntl(caller, F_GETFL);
   if ((caller <= 2 && (closed_at_start & (1u << caller)) != 0) || flags < 0 ||
       (flags & O_ACCMODE) == O_RDONLY || (flags & O_PATH) != 0) {
     return Mode::kRefused;
@@ -102,6 +84,8 @@ bool with_hidden_name(Place& place, Use use) {
 }
 
 Mode create_named(Place& place, mode_t mode) {
+  // A hidden name could be neither renamed nor removed there.
+  if (append_only_or_immutable(place.target.directory.get())) return Mode::kInPlace;
   // Held, so that no signal comes between the file and its handler's knowing of it.
   hold_signals();
   const bool created = with_hidden_name(place, [&place, mode](int directory, const char* name) {
@@ -148,7 +132,9 @@ Mode create(Place& place, mode_t mode) {
 Mode replace_or_write_in_place(Place& place) {
   const int directory = place.target.directory.get();
   const char* name = place.target.name.c_str();
-  if (::faccessat(directory, name, W_OK, AT_EACCESS) != 0 || protected_in_sticky(place.target)) {
+  // fs.protected_regular holds for a shell's `>`, with its O_CREAT, not for the opens here.
+  if (::faccessat(directory, name, W_OK, AT_EACCESS) != 0 ||
+      protected_in_sticky(directory, place.target.status)) {
     return Mode::kRefused;
   }
   // Opened to be read, which copies nothing up from an overlay's lower layer, and without
@@ -187,8 +173,10 @@ Mode open_output(Place& place) {
     case Destination::kNothing:
       break;
   }
-  const Mode created = create(place, 0666);  // as an open makes it: less the umask
-  return created == Mode::kInPlace ? Mode::kRefused : created;
+  // As an open makes it (0666 less the umask); where no new file can be, the shell's way.
+  const Mode created = create(place, 0666);
+  if (created != Mode::kInPlace) return created;
+  return open_as_named(place, Mode::kInPlace, O_CREAT | O_EXCL | O_NOFOLLOW);
 }
 
 bool link_unnamed(const Place& place, int directory, const char* name) {
@@ -198,13 +186,15 @@ bool link_unnamed(const Place& place, int directory, const char* name) {
 }
 
 // Renames the new file over the target, if the target's name still holds what was found
-// there at the start: the same file, or nothing.
+// there at the start: nothing, or the same file with the same owner, group and mode.
 bool rename_over_target(Place& place) {
   const Destination& target = place.target;
   struct stat now {};
   const bool unchanged =
       ::fstatat(target.directory.get(), target.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0
-          ? place.replacing && same_file(now, target.status)
+          ? place.replacing && same_file(now, target.status) &&
+                now.st_mode == target.status.st_mode && now.st_uid == target.status.st_uid &&
+                now.st_gid == target.status.st_gid
           : errno == ENOENT && !place.replacing;
   if (!unchanged || ::renameat(target.directory.get(), place.hidden.c_str(), target.directory.get(),
                                target.name.c_str()) != 0) {
@@ -280,9 +270,7 @@ bool commit(Place& place) {
   }
   const bool published = publish(place);
   // A signal held meanwhile takes effect here, after the rename or with the new file gone.
-  if (!published) place.discard();
-  unguard();
-  release_signals();
+  place.discard();
   return published;
 }
 

@@ -62,23 +62,33 @@ Destination proc_link(Destination found) {
   return found;
 }
 
-bool kernel_agrees(const char* path, const Destination& found) {
-  struct stat kernel {};
-  if (::stat(path, &kernel) != 0) return errno == ENOENT && found.kind == Destination::kNothing;
-  return found.kind != Destination::kNothing && same_file(kernel, found.status);
-}
-
 }  // namespace
+
+bool protected_in_sticky(int directory, const struct stat& file) {
+  struct stat folder {};
+  if (file.st_uid == ::geteuid() || ::fstat(directory, &folder) != 0 ||
+      (folder.st_mode & S_ISVTX) == 0 || file.st_uid == folder.st_uid) {
+    return false;
+  }
+  const bool link = S_ISLNK(file.st_mode);
+  char level = '1';
+  const Descriptor setting(
+      ::open(link ? "/proc/sys/fs/protected_symlinks" : "/proc/sys/fs/protected_regular",
+             O_RDONLY | O_CLOEXEC));
+  if (setting && ::read(setting.get(), &level, 1) != 1) level = '1';
+  return (level >= '1' && (folder.st_mode & S_IWOTH) != 0) ||
+         (level >= '2' && !link && (folder.st_mode & S_IWGRP) != 0);
+}
 
 // The kernel opens the directory, following the links on the way. A link in the last step
 // is followed here, from the directory that holds it, so that the file it leads to is
-// replaced and the link stays; where one was, the kernel must find the same file, or
-// nothing, by the whole path, as it protects links (fs.protected_symlinks).
+// replaced and the link stays, and as the kernel protects links: the link that is looked
+// at is the one followed, so that no other can be put in its place meanwhile.
 Destination find_destination(const char* path) {
   Destination found;
   start_at(found, AT_FDCWD, path);
-  int links = 0;
-  for (; is_link(found); ++links) {
+  for (int links = 0; is_link(found); ++links) {
+    if (links == kMaxLinks || protected_in_sticky(found.directory.get(), found.status)) return {};
     struct statfs file_system {};
     if (::fstatfs(found.directory.get(), &file_system) == 0 &&
         file_system.f_type == PROC_SUPER_MAGIC) {
@@ -87,11 +97,11 @@ Destination find_destination(const char* path) {
     char text[PATH_MAX];
     const ssize_t length =
         ::readlinkat(found.directory.get(), found.name.c_str(), text, sizeof text);
-    if (length <= 0 || length == sizeof text || links == kMaxLinks) return {};
+    if (length <= 0 || length == sizeof text) return {};
     const Descriptor holder = std::move(found.directory);
     start_at(found, holder.get(), std::string_view(text, static_cast<std::size_t>(length)));
   }
-  if (found.kind == Destination::kRefused || (links > 0 && !kernel_agrees(path, found))) return {};
+  if (found.kind == Destination::kRefused) return {};
   return found;
 }
 

@@ -1,9 +1,9 @@
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstring>
+#include <cstdio>
+#include <utility>
 
 #include "gorvic/linux/units.hpp"
 #include "gorvic/output_file.hpp"
@@ -60,9 +60,8 @@ void release_signals() {
 }
 
 void guard(int directory, std::string_view name) {
-  const std::size_t size = std::min(name.size(), sizeof guarded_name - 1);
-  std::memcpy(guarded_name, name.data(), size);
-  guarded_name[size] = '\0';
+  std::snprintf(guarded_name, sizeof guarded_name, "%.*s", static_cast<int>(name.size()),
+                name.data());
   guarded_directory = directory;
   static bool handling = false;  // the handler stays: with nothing guarded it only ends
   if (std::exchange(handling, true)) return;

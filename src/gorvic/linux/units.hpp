@@ -56,6 +56,12 @@ struct Destination {
 };
 Destination find_destination(const char* path);
 
+// Whether the kernel's protection of sticky directories that others may write keeps a
+// shell's `>` from another user's link or file there: fs.protected_symlinks and
+// fs.protected_regular (at 1 in a directory writable by all, at 2 by its group too), which
+// count as 1 where they cannot be read.
+bool protected_in_sticky(int directory, const struct stat& file);
+
 // Whether an open file, or a directory held by O_PATH, is append-only or immutable.
 bool append_only_or_immutable(int descriptor);
 // Whether a rename in `directory` can replace `existing`: not where a file is mounted over

@@ -151,19 +151,10 @@ bool write_all(Place& place, std::string_view text) {
 }
 
 bool commit(Place& place) {
-  bool written = false;
-  switch (place.mode) {
-    case Mode::kRefused:
-      return false;
-    case Mode::kNamed:
-      written = rename_over(place);
-      break;
-    default:
-      written = true;
-  }
-  const bool closed = CloseHandle(place.file) != 0;
-  place.file = INVALID_HANDLE_VALUE;
-  return written && closed;
+  // A new file is renamed while open: closed, it would go by its delete disposition.
+  const bool renamed = place.mode != Mode::kNamed || rename_over(place);
+  return place.mode != Mode::kRefused && renamed &&
+         CloseHandle(std::exchange(place.file, INVALID_HANDLE_VALUE)) != 0;
 }
 
 bool random_bytes(char* bytes, std::size_t size) {
