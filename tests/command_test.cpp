@@ -332,11 +332,17 @@ TEST_F(Command, FailsWithADiagnosticAndLeavesTheTargetAsItWas) {
       {interrupted_by("TERM", kNamed, "mv \"$PWD\" \"$PWD-moved\";", "\"$PWD/out.net\""), 143, ""},
       // A signal that comes once the netlist is written, while the command waits for the
       // disk, stops the run at once, before the rename.
-      {"echo precious >slow.net && " + meeting("GORVIC_TEST_SIGNAL_WRITEBACK=2") +
-           " \"$GORVIC\" slow.net 3 in; s=$?; [ \"$(cat slow.net)\" = precious ] || s=99; rm "
-           "slow.net;"
-           " exit $s",
-       130, ""},
+      {"echo precious >slow.net && " + meeting("GORVIC_TEST_AT_WRITEBACK='kill $PPID'") +
+           " \"$GORVIC\" slow.net 3 in | cat; s=${PIPESTATUS[0]}; grep -qx precious slow.net || "
+           "s=99;"
+           " rm slow.net; exit $s",
+       143, ""},
+      // Until the rename the name must hold the file it held, with its owner, group, mode
+      // and attributes: changed meanwhile, it stays as the change left it.
+      {"echo precious >m.net && " + meeting("GORVIC_TEST_AT_WRITEBACK='chmod 600 m.net'") +
+           " \"$GORVIC\" m.net 3 in; s=$?; [ $(stat -c %a m.net) = 600 ] && grep -qx precious"
+           " m.net || s=99; rm m.net; exit $s",
+       1, kError + " Can't close output generator file <m.net>\n"},
 #endif
   };
   for (const bool existing : {false, true}) {
@@ -390,11 +396,11 @@ TEST_F(Command, WritesThroughWhatThePathNames) {
        "log6.txt", "first\n"},
 #ifdef GORVIC_INTERPOSE
       // A signal that the caller blocked, or ignores, stops nothing when it comes.
-      {"echo old >held.net && GORVIC_TEST_BLOCKED=15 GORVIC_TEST_SIGNAL_WRITEBACK=15 " +
+      {"echo old >held.net && GORVIC_TEST_BLOCKED=15 GORVIC_TEST_AT_WRITEBACK='kill $PPID' " +
            meeting("") + " gen held.net",
        "", "held.net", ""},
-      {"echo old >ignored.net && trap '' TERM; GORVIC_TEST_SIGNAL_WRITEBACK=15 " + meeting("") +
-           " gen ignored.net",
+      {"echo old >ignored.net && trap '' TERM; GORVIC_TEST_AT_WRITEBACK='kill $PPID' " +
+           meeting("") + " gen ignored.net",
        "", "ignored.net", ""},
       // A directory that takes no new file (EPERM) has the file written in place.
       {"echo old >perm.net && ls -i perm.net >inode && GORVIC_TEST_CREATE_ERROR=1 " + meeting("") +

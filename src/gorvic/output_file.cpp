@@ -15,8 +15,7 @@ std::string hidden_name(std::string_view name, std::string_view random, std::siz
 }
 
 std::string detail::new_hidden_name(std::string_view name, std::size_t name_max) {
-  // Without a random source (a kernel before 3.17 and no /dev), a count keeps the names of
-  // one run apart; creating them exclusively keeps every name safe.
+  // Without a random source (before 3.17, no /dev), a count; O_EXCL keeps any name safe.
   static char count = 0;
   char random[6] = {count++};
   random_bytes(random, sizeof random);

@@ -1,8 +1,7 @@
-// Where the netlist is written, so that the name asked for never holds a half netlist: the
-// mode is decided before the first byte. A regular file, or nothing yet, is replaced by a
-// new file with the old one's owner, group and mode, which takes the name only when
-// complete; where it could not be identical, or take the name, the old file is written in
-// place, as a shell's `>` would. Anything else is written directly.
+// Where the netlist is written, so that the name never holds a half netlist; the mode is
+// decided before the first byte. A regular file, or nothing, is replaced by a new file as
+// the old one's twin, which takes the name only when complete; where it could not be, the
+// old file is written in place, as a shell's `>` would. Anything else is written directly.
 #pragma once
 
 #include <cstddef>
@@ -33,8 +32,7 @@ bool write_all(Place& place, std::string_view text);
 bool commit(Place& place);
 bool random_bytes(char* bytes, std::size_t size);  // false where the system has no source
 
-// A name for a new file beside the target `name`, another at every call.
-std::string new_hidden_name(std::string_view name, std::size_t name_max);
+std::string new_hidden_name(std::string_view name, std::size_t name_max);  // another each call
 }  // namespace detail
 
 class OutputFile final : public Sink {
@@ -54,9 +52,8 @@ class OutputFile final : public Sink {
   std::unique_ptr<detail::Place, Destroy> place_;
 };
 
-// Makes sure that standard input, output and error are open (on /dev/null where they were
-// closed): otherwise the first file the run opens would take one of their numbers, and a
-// diagnostic would be written into it.
+// Keeps standard input, output and error open (on /dev/null where closed), so that no file
+// of the run takes one of their numbers and gets a diagnostic written into it.
 void reserve_standard_descriptors() noexcept;
 
 // For a run that must end at once (its memory exhausted): removes a new file that has a

@@ -1,7 +1,6 @@
-// The output file on Linux: the mode decided before the first byte, and a new file's life,
-// all of it relative to the target's directory, held open from the start. A new file has
-// no name while it is written (O_TMPFILE), so that no kill leaves it; without unnamed files
-// (NFS, FUSE, kernels before 3.11) it has a hidden one, which a signal handler removes.
+// The output file on Linux: the mode, and a new file's life, relative to the target's held
+// directory. A new file has no name while it is written (O_TMPFILE); without unnamed files
+// (NFS, FUSE, kernels before 3.11) a hidden one, which a signal handler removes.
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/random.h>
@@ -23,6 +22,7 @@ struct Place {
   bool replacing = false;  // a new file is to take the place of `target.status`
   std::string through;     // kUnnamed: linked through this /proc/self/fd link, else itself
   std::string hidden;      // the new file's name, while it has one of its own
+  std::string signature;   // the target's, when it was looked at
 
   ~Place() { discard(); }
   void discard() {  // closes the output, and removes a new file that has a name
@@ -52,15 +52,24 @@ Mode open_descriptor(Place& place, int caller) {
   return place.out ? Mode::kDescriptor : Mode::kRefused;
 }
 
-// Opens what the target's name holds for writing, cut to nothing.
-Mode open_as_named(Place& place, Mode mode, int flags) {
-  place.out = Descriptor(::openat(place.target.directory.get(), place.target.name.c_str(),
-                                  O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC | flags, 0666));
-  return place.out ? mode : Mode::kRefused;
+// Opens what the name holds, if still what was looked at: the same file, cut to nothing (or
+// one made now, O_EXCL); for kDirect, no regular file, the kernel following a /proc link.
+Mode open_named(Place& place, Mode mode, int flags) {
+  const Destination& target = place.target;
+  place.out = Descriptor(::openat(target.directory.get(), target.name.c_str(),
+                                  O_WRONLY | O_NOCTTY | O_CLOEXEC | flags, 0666));
+  struct stat now {};
+  if (!place.out || ::fstat(place.out.get(), &now) != 0) return Mode::kRefused;
+  if (mode == Mode::kDirect) {
+    return !S_ISREG(now.st_mode) || S_ISLNK(target.status.st_mode) ? mode : Mode::kRefused;
+  }
+  return ((flags & O_EXCL) != 0 || same_file(now, target.status)) &&
+                 ::ftruncate(place.out.get(), 0) == 0
+             ? mode
+             : Mode::kRefused;
 }
 
-// A directory that takes no new file means writing in place, as a shell would; any other
-// failure (no space, no inode, no descriptor) leaves the target untouched.
+// A directory that takes no new file means writing in place; any other failure, none.
 Mode refusal(int error) {
   return error == EACCES || error == EPERM || error == EROFS ? Mode::kInPlace : Mode::kRefused;
 }
@@ -111,9 +120,9 @@ bool has_capability(unsigned capability) {
 Mode create(Place& place, mode_t mode) {
   Descriptor unnamed(
       ::openat(place.target.directory.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
-  if (!unnamed) {
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return refusal(errno);
-    return create_named(place, mode);
+  if (!unnamed) {  // no unnamed files here: EOPNOTSUPP, or EISDIR before 3.11
+    return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? create_named(place, mode)
+                                                                     : refusal(errno);
   }
   struct stat linked {};
   struct stat opened {};
@@ -142,22 +151,23 @@ Mode replace_or_write_in_place(Place& place) {
   constexpr int kLook = O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
   Descriptor existing(::openat(directory, name, kLook | O_NONBLOCK));
   if (!existing && errno == EAGAIN) existing = Descriptor(::openat(directory, name, kLook));
-  if (!existing && errno == EACCES) return open_as_named(place, Mode::kInPlace, O_NOFOLLOW);
+  if (!existing && errno == EACCES) return open_named(place, Mode::kInPlace, O_NOFOLLOW);
   struct stat& was = place.target.status;
   const struct stat found = was;
   if (!existing || ::fstat(existing.get(), &was) != 0 || !same_file(was, found) ||
       append_only_or_immutable(existing.get())) {
     return Mode::kRefused;  // changed meanwhile, or refused to a shell too
   }
+  place.signature = signature(existing.get());
   place.replacing = may_rename_over(directory, existing.get());
   const Mode created = place.replacing ? create(place, 0600) : Mode::kInPlace;  // private
   if (created == Mode::kRefused ||
-      (created != Mode::kInPlace && make_identical(existing.get(), was, place.out.get()))) {
+      (created != Mode::kInPlace && make_identical(was, place.signature, place.out.get()))) {
     return created;
   }
   place.discard();
   place.replacing = false;
-  return open_as_named(place, Mode::kInPlace, O_NOFOLLOW);
+  return open_named(place, Mode::kInPlace, O_NOFOLLOW);
 }
 
 Mode open_output(Place& place) {
@@ -166,8 +176,10 @@ Mode open_output(Place& place) {
       return Mode::kRefused;
     case Destination::kDescriptor:
       return open_descriptor(place, place.target.descriptor);
-    case Destination::kOther:  // as a shell would, the kernel following a link in /proc
-      return open_as_named(place, Mode::kDirect, O_CREAT);  // fs.protected_fifos then holds
+    case Destination::kOther:
+      return protected_in_sticky(place.target.directory.get(), place.target.status)
+                 ? Mode::kRefused
+                 : open_named(place, Mode::kDirect, O_TRUNC);
     case Destination::kFile:
       return replace_or_write_in_place(place);
     case Destination::kNothing:
@@ -176,7 +188,7 @@ Mode open_output(Place& place) {
   // As an open makes it (0666 less the umask); where no new file can be, the shell's way.
   const Mode created = create(place, 0666);
   if (created != Mode::kInPlace) return created;
-  return open_as_named(place, Mode::kInPlace, O_CREAT | O_EXCL | O_NOFOLLOW);
+  return open_named(place, Mode::kInPlace, O_NOFOLLOW | O_CREAT | O_EXCL);
 }
 
 bool link_unnamed(const Place& place, int directory, const char* name) {
@@ -186,16 +198,16 @@ bool link_unnamed(const Place& place, int directory, const char* name) {
 }
 
 // Renames the new file over the target, if the target's name still holds what was found
-// there at the start: nothing, or the same file with the same owner, group and mode.
+// there at the start: nothing, or the same file with the same signature.
 bool rename_over_target(Place& place) {
   const Destination& target = place.target;
-  struct stat now {};
-  const bool unchanged =
-      ::fstatat(target.directory.get(), target.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0
-          ? place.replacing && same_file(now, target.status) &&
-                now.st_mode == target.status.st_mode && now.st_uid == target.status.st_uid &&
-                now.st_gid == target.status.st_gid
-          : errno == ENOENT && !place.replacing;
+  const Descriptor now(::openat(target.directory.get(), target.name.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status {};
+  const bool unchanged = place.replacing ? now && ::fstat(now.get(), &status) == 0 &&
+                                               same_file(status, target.status) &&
+                                               signature(now.get()) == place.signature
+                                         : !now && errno == ENOENT;
   if (!unchanged || ::renameat(target.directory.get(), place.hidden.c_str(), target.directory.get(),
                                target.name.c_str()) != 0) {
     return false;
@@ -288,8 +300,7 @@ void reserve_standard_descriptors() noexcept {
   for (int descriptor = 0; descriptor <= 2; ++descriptor) {
     if (::fcntl(descriptor, F_GETFD) != -1) continue;
     detail::closed_at_start |= 1u << descriptor;
-    // Each open takes the lowest free number, the one just found closed; without /dev (an
-    // empty root) a directory, which fails every write.
+    // Each takes the lowest free number; without /dev, a directory that fails every write.
     if (::open("/dev/null", O_RDWR) == -1) ::open("/", O_RDONLY | O_DIRECTORY);
   }
 }

@@ -14,8 +14,7 @@ namespace {
 
 constexpr int kMaxLinks = 40;  // as the kernel, which then fails with ELOOP
 
-// Opens the directory part of `path` from `from`, as a place to look in, and keeps the last
-// step, "" after a trailing slash.
+// Opens the directory part of `path` from `from`, and keeps the last step ("" after a /).
 void start_at(Destination& found, int from, std::string_view path) {
   const auto cut = path.rfind('/');
   const std::string folder(cut == std::string_view::npos ? "."
@@ -42,10 +41,9 @@ bool is_link(Destination& found) {
   return false;
 }
 
-// A link in /proc (a descriptor, a working directory) leads to a file that its text only
-// describes. One of the process's own descriptors (/dev/stdout, /dev/fd/5 of a deleted
-// file) is written through as it is; anything else is opened as named, the kernel
-// following the link.
+// A link in /proc leads to a file that its text only describes: one of the process's own
+// descriptors (/dev/stdout, /dev/fd/5 of a deleted file) is written through as it is;
+// anything else is opened as named, the kernel following the link.
 Destination proc_link(Destination found) {
   struct stat here {};
   struct stat own {};
@@ -72,18 +70,18 @@ bool protected_in_sticky(int directory, const struct stat& file) {
   }
   const bool link = S_ISLNK(file.st_mode);
   char level = '1';
-  const Descriptor setting(
-      ::open(link ? "/proc/sys/fs/protected_symlinks" : "/proc/sys/fs/protected_regular",
-             O_RDONLY | O_CLOEXEC));
+  const Descriptor setting(::open(link                     ? "/proc/sys/fs/protected_symlinks"
+                                  : S_ISFIFO(file.st_mode) ? "/proc/sys/fs/protected_fifos"
+                                                           : "/proc/sys/fs/protected_regular",
+                                  O_RDONLY | O_CLOEXEC));
   if (setting && ::read(setting.get(), &level, 1) != 1) level = '1';
   return (level >= '1' && (folder.st_mode & S_IWOTH) != 0) ||
          (level >= '2' && !link && (folder.st_mode & S_IWGRP) != 0);
 }
 
 // The kernel opens the directory, following the links on the way. A link in the last step
-// is followed here, from the directory that holds it, so that the file it leads to is
-// replaced and the link stays, and as the kernel protects links: the link that is looked
-// at is the one followed, so that no other can be put in its place meanwhile.
+// is followed here, so that the file it leads to is replaced and the link stays, with the
+// kernel's protection checked on the very link that is then read.
 Destination find_destination(const char* path) {
   Destination found;
   start_at(found, AT_FDCWD, path);

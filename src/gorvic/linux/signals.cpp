@@ -39,8 +39,7 @@ sigset_t terminating_signals() {
 extern "C" void remove_and_end(int signal_number) {
   const int saved_errno = errno;
   abandon_new_file();
-  // Then end by the same signal, so that the caller sees what ended the run: it is blocked
-  // while this runs, and takes its default action when this returns.
+  // Then end by the same signal, which takes its default action when this returns.
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
   ::sigaction(signal_number, &default_action, nullptr);

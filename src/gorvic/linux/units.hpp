@@ -39,8 +39,7 @@ inline bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// What a path names, found once: a held directory and a name in it, so that all that
-// follows is done relative to that directory, whatever is renamed meanwhile.
+// What a path names, found once: a held directory and a name in it.
 struct Destination {
   enum Kind {
     kRefused,     // nothing that may be written, or a link the kernel would not follow
@@ -56,10 +55,9 @@ struct Destination {
 };
 Destination find_destination(const char* path);
 
-// Whether the kernel's protection of sticky directories that others may write keeps a
-// shell's `>` from another user's link or file there: fs.protected_symlinks and
-// fs.protected_regular (at 1 in a directory writable by all, at 2 by its group too), which
-// count as 1 where they cannot be read.
+// Whether fs.protected_symlinks, _fifos or _regular keep a shell's `>` from another user's
+// link, FIFO or file in a sticky directory that others may write (1: all, 2: the group too;
+// 1 where unread). The kernel applies them to no open here, as none has O_CREAT.
 bool protected_in_sticky(int directory, const struct stat& file);
 
 // Whether an open file, or a directory held by O_PATH, is append-only or immutable.
@@ -67,10 +65,12 @@ bool append_only_or_immutable(int descriptor);
 // Whether a rename in `directory` can replace `existing`: not where a file is mounted over
 // the name, nor in a directory whose names may not change.
 bool may_rename_over(int directory, int existing);
-// Gives `replacement`, an empty new file, the owner, group and mode of `existing` (whose
-// status is `was`, open for reading); true when all else is then alike too: chattr flags,
-// project, ACL and extended attributes (an SELinux label, file capabilities).
-bool make_identical(int existing, const struct stat& was, int replacement);
+// What makes a file what it is beside its content: owner, group, mode, chattr flags,
+// project, ACL and extended attributes (SELinux, capabilities); empty where unreadable.
+std::string signature(int descriptor);
+// Gives `replacement`, an empty new file, the owner, group and mode of a file whose status
+// is `was`; true when its whole signature is then `was_signature`.
+bool make_identical(const struct stat& was, const std::string& was_signature, int replacement);
 
 // The signals whose default action ends the process wait from hold_signals() to
 // release_signals(), only across system calls that must not be cut in two.
@@ -79,7 +79,6 @@ void release_signals();
 // From now on, a signal that ends the process removes `name` in `directory` first. Call
 // with the signals held. A signal ignored at the start stays ignored (nohup).
 void guard(int directory, std::string_view name);
-// Nothing to remove any more: the name was published, or removed.
-void unguard() noexcept;
+void unguard() noexcept;  // nothing to remove any more
 
 }  // namespace gorvic::detail

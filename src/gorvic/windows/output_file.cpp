@@ -22,6 +22,7 @@ namespace {
 
 // CON, NUL, COM1 and the like name devices in every directory, whatever extension follows.
 bool names_device(std::string_view path) {
+  if (path.ends_with(':')) path.remove_suffix(1);  // NUL: as NUL
   if (path.starts_with("\\\\.\\") || path.starts_with("//./")) return true;
   std::string name(path.substr(path.find_last_of("/\\:") + 1));  // npos + 1 is 0
   name = name.substr(0, name.find('.'));
@@ -40,9 +41,8 @@ bool set_delete_disposition(HANDLE file, bool delete_it) {
          0;
 }
 
-// Antivirus scanners and indexers open new files for a moment: a rename that meets one is
-// tried again for about a second before it counts as failed. Between the tries the new
-// file is again one that goes with the process.
+// Antivirus scanners and indexers open new files for a moment: the rename is tried for
+// about a second, the new file again one that goes with the process between the tries.
 bool rename_over(const Place& place) {
   for (DWORD pause = 1, waited = 0;; waited += pause, pause *= 2) {
     if (!set_delete_disposition(place.file, false)) return false;
