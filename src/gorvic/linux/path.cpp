@@ -99,8 +99,7 @@ Destination find_destination(const char* path) {
     const Descriptor holder = std::move(found.directory);
     start_at(found, holder.get(), std::string_view(text, static_cast<std::size_t>(length)));
   }
-  if (found.kind == Destination::kRefused) return {};
-  return found;
+  return found;  // kRefused as is_link left it, where it refuses
 }
 
 }  // namespace gorvic::detail
